@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace vellumax {
+
+inline constexpr char kProductName[] = "Vellumax";
+
+// The product name cut before its last word until it is at most 40 characters long. A name
+// without a blank cannot be cut and is the title as it stands.
+QString ShortenedTitle(const QString& productName);
+QString ApplicationTitle();
+
+// The Desktop folder with a trailing "/". Throws RuntimeError when there is none.
+QString DefaultOutputFolder();
+
+// The quality frame's caption for a slider value.
+QString QualityCaption(int quality);
+
+// One start in a hundred visits the vendor's site: a draw of n = 1..100 from a random
+// fraction in [0, 1) opens it when n is 7.
+bool DrawOpensVendorSite(double randomFraction);
+
+}  // namespace vellumax

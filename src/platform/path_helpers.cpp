@@ -1,0 +1,174 @@
+#include "platform/path_helpers.h"
+
+#include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "platform/event_loop.h"
+#include "platform/file_attributes.h"
+#include "platform/runtime_error.h"
+
+namespace vellumax {
+
+namespace {
+
+QByteArray Native(const QString& path) { return QFile::encodeName(path); }
+
+QString CollapseDoubledSeparators(const QString& text) {
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        result += text[i];
+        if (text[i] == '/' && i + 1 < text.size() && text[i + 1] == '/') {
+            ++i;  // the pair counts as one; a third "/" starts the next pair
+        }
+    }
+    return result;
+}
+
+// Owns a file descriptor for the length of one call.
+class FileHandle {
+public:
+    explicit FileHandle(int descriptor) : descriptor_(descriptor) {}
+    FileHandle(FileHandle&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    FileHandle& operator=(FileHandle&&) = delete;
+    ~FileHandle() {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+    }
+    int get() const { return descriptor_; }
+    // Closes now, so that a late write error (a full disk on a network share) is seen.
+    int Close() {
+        const int result = ::close(descriptor_);
+        descriptor_ = -1;
+        return result;
+    }
+
+private:
+    int descriptor_;
+};
+
+void WriteAll(int descriptor, const QByteArray& bytes) {
+    const char* next = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(descriptor, next, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw ErrorFromErrno(errno, FileAccess::Write);
+        }
+        next += written;
+        left -= written;
+    }
+}
+
+FileHandle OpenForWriting(const QString& path, int openFlags) {
+    FileHandle file(::open(Native(path).constData(), openFlags | O_WRONLY | O_CLOEXEC, 0666));
+    if (file.get() < 0) {
+        throw ErrorFromErrno(errno, FileAccess::Write);
+    }
+    return file;
+}
+
+void WriteAndClose(FileHandle& file, const QByteArray& bytes) {
+    WriteAll(file.get(), bytes);
+    if (file.Close() != 0) {
+        throw ErrorFromErrno(errno, FileAccess::Write);
+    }
+}
+
+}  // namespace
+
+bool PathExists(const QString& path) {
+    struct stat info {};
+    return !path.isEmpty() && ::lstat(Native(path).constData(), &info) == 0;
+}
+
+bool IsFolder(const QString& path) {
+    try {
+        return (FileAttributes(path) & kDirectory) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+QString FileNameOf(const QString& path) { return path.mid(path.lastIndexOf('/') + 1); }
+
+QString FolderOf(const QString& path) { return path.left(path.lastIndexOf('/') + 1); }
+
+QString StripExtension(const QString& name) {
+    const qsizetype dot = name.lastIndexOf('.');
+    return dot >= 1 ? name.left(dot) : name;
+}
+
+QString NormalizePath(const QString& path) {
+    if (!path.startsWith('/')) {
+        return CollapseDoubledSeparators(path);
+    }
+    qsizetype firstAfterRun = 1;
+    while (firstAfterRun < path.size() && path[firstAfterRun] == '/') {
+        ++firstAfterRun;
+    }
+    const QString lead = firstAfterRun == 1 ? "/" : "//";
+    return lead + CollapseDoubledSeparators(path.mid(firstAfterRun));
+}
+
+void WriteTextFile(const QString& text, const QString& path) {
+    FileHandle file = OpenForWriting(path, O_CREAT | O_TRUNC);
+    WriteAndClose(file, (text + '\n').toLocal8Bit());
+}
+
+void WriteBytesIfMissing(const QByteArray& bytes, const QString& path) {
+    YieldToEventLoop();
+    if (PathExists(path)) {
+        return;
+    }
+    // O_EXCL: never write through something that appeared since the test, such as a link.
+    FileHandle file = OpenForWriting(path, O_CREAT | O_EXCL);
+    try {
+        WriteAndClose(file, bytes);
+    } catch (const RuntimeError&) {
+        ::unlink(Native(path).constData());
+        throw;
+    }
+}
+
+void DeleteFileQuietly(const QString& path) {
+    YieldToEventLoop();
+    if (::unlink(Native(path).constData()) == 0) {
+        return;
+    }
+    try {
+        ForceDeleteFile(path);
+    } catch (...) {
+        // Deleting never reports; a file that stays is the only trace.
+    }
+}
+
+void ForceDeleteFile(const QString& path) {
+    const QByteArray native = Native(path);
+    struct stat info {};
+    if (::lstat(native.constData(), &info) != 0) {
+        throw ErrorFromErrno(errno, FileAccess::Read);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        throw ErrorFromErrno(ENOENT, FileAccess::Read);  // a folder is not a file
+    }
+    if (!S_ISLNK(info.st_mode)) {
+        ::chmod(native.constData(), info.st_mode | S_IWUSR);
+    }
+    if (::unlink(native.constData()) != 0) {
+        throw ErrorFromErrno(errno, FileAccess::Write);
+    }
+}
+
+}  // namespace vellumax

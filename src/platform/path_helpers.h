@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace vellumax {
+
+// Path texts use "/" as separator and are compared exactly, case-sensitively.
+
+bool PathExists(const QString& path);  // anything at all is there; never throws
+bool IsFolder(const QString& path);    // a folder (or a link to one); never throws
+
+QString FileNameOf(const QString& path);      // text after the last "/"
+QString FolderOf(const QString& path);        // text up to and including the last "/"
+QString StripExtension(const QString& name);  // "scan.2019.mdi" -> "scan.2019"; ".mdi" stays
+
+// Collapses the doubled separators left by joining a folder that ends in "/" with "/" and a
+// name, in one left-to-right pass ("//" -> "/", "///" -> "//"). A leading run of two or more
+// separators (a network path) becomes exactly two; a single leading one stays single.
+QString NormalizePath(const QString& path);
+
+// Creates or truncates the file and writes the text and one line end. Throws RuntimeError.
+void WriteTextFile(const QString& text, const QString& path);
+
+// Writes the bytes to a new file, unless something already exists at the path, which is
+// then left exactly as it is. Yields to the event loop first. Throws RuntimeError; a file
+// it created but could not finish is removed again, so no truncated copy is left behind.
+void WriteBytesIfMissing(const QByteArray& bytes, const QString& path);
+
+// Deletes a file, falling back to ForceDeleteFile; never reports anything. Yields first.
+void DeleteFileQuietly(const QString& path);
+
+// Deletes a file even when it is write-protected. Throws RuntimeError.
+void ForceDeleteFile(const QString& path);
+
+}  // namespace vellumax
