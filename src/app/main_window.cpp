@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -19,10 +21,12 @@
 
 #include "app/startup.h"
 #include "filelist/file_list.h"
+#include "filelist/list_adders.h"
 #include "platform/build_config.h"
 #include "platform/error_report.h"
 #include "platform/path_helpers.h"
 #include "platform/runtime_error.h"
+#include "platform/sample_files.h"
 #include "settings/settings_store.h"
 
 namespace vellumax {
@@ -148,6 +152,9 @@ void MainWindow::CreateControls() {
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->header()->setStretchLastSection(false);
     ListView1->setToolTip(kListToolTip);
+    ListView1->setSelectionModel(fileList_->selectionModel());
+    ListView1->setDragEnabled(false);  // entries move by exchanging texts, never drag out
+    ListView1->viewport()->setAcceptDrops(true);
 
     Slider1->setOrientation(Qt::Horizontal);
     Slider1->setRange(1, 100);
@@ -187,6 +194,7 @@ void MainWindow::WatchPointerMoves() {
         widget->setMouseTracking(true);
         widget->installEventFilter(this);
     }
+    ListView1->installEventFilter(this);  // the Delete key
 }
 
 void MainWindow::ConnectHandlers() {
@@ -200,6 +208,11 @@ void MainWindow::ConnectHandlers() {
     connect(Text1, &QLineEdit::textChanged, this, &MainWindow::Text1_Change);
     connect(Slider1, &QSlider::valueChanged, this, &MainWindow::Slider1_Change);
     connect(PushButton9, &QPushButton::clicked, this, &MainWindow::PushButton9_Click);
+    connect(PushButton1, &QPushButton::clicked, this, &MainWindow::PushButton1_Click);
+    connect(PushButton4, &QPushButton::clicked, this, &MainWindow::PushButton4_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &MainWindow::PushButton6_Click);
+    connect(PushButton7, &QPushButton::clicked, this, &MainWindow::PushButton7_Click);
+    connect(ListView1, &QTreeView::pressed, this, &MainWindow::ListView1_ItemClick);
 }
 
 void MainWindow::Form_Load() {
@@ -295,8 +308,89 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             setMousePointer(kPointerDefault);
         }
     }
+    if (watched == ListView1 || watched == ListView1->viewport()) {
+        return HandleListEvent(watched, event);
+    }
     return QWidget::eventFilter(watched, event);
 }
+
+bool MainWindow::HandleListEvent(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::KeyPress:
+            if (watched == ListView1 && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+                RemoveSelectedEntry(*fileList_, isBusy());
+                return true;
+            }
+            return false;
+        case QEvent::MouseButtonDblClick:
+            RemoveSelectedEntry(*fileList_, isBusy());
+            return true;
+        case QEvent::MouseButtonPress:
+            inListDrag_.Press();
+            return false;
+        case QEvent::MouseMove:
+            ListView1_MouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
+            return false;
+        case QEvent::MouseButtonRelease:
+            ListView1_MouseUp();
+            return false;
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (IsShellFileDrop(*drag->mimeData())) {
+                drag->acceptProposedAction();
+            } else {
+                drag->ignore();  // shows that nothing can be dropped here
+            }
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (IsShellFileDrop(*drop->mimeData())) {
+                drop->acceptProposedAction();
+                AddDroppedPaths(*fileList_, DroppedPaths(*drop->mimeData()), dialogs_);
+            }
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+void MainWindow::ListView1_ItemClick() {
+    QPixmap picture(programFolder_ + "/drag.ico");
+    ListView1->viewport()->setCursor(picture.isNull() ? QCursor(Qt::ArrowCursor)
+                                                      : QCursor(picture));
+    inListDrag_.ItemClick(fileList_->SelectedPosition());
+}
+
+void MainWindow::ListView1_MouseMove(const QPoint& position) {
+    const QModelIndex hovered = ListView1->indexAt(position);
+    const int hoverPosition = hovered.isValid() ? hovered.row() + 1 : 0;
+    const int reveal = inListDrag_.Move(*fileList_, hoverPosition, QCursor::pos().y());
+    if (reveal > 0) {
+        ListView1->scrollTo(fileList_->index(reveal - 1));
+    }
+}
+
+void MainWindow::ListView1_MouseUp() {
+    inListDrag_.Release();
+    ListView1->viewport()->setCursor(Qt::ArrowCursor);
+}
+
+void MainWindow::PushButton1_Click() { AddFilesByDialog(*fileList_, dialogs_); }
+
+void MainWindow::PushButton4_Click() {
+    AddAllFilesInFolder(*fileList_, dialogs_, [this](int pointer) { setMousePointer(pointer); });
+}
+
+void MainWindow::PushButton6_Click() {
+    ErrorReport(dialogs_, FormLocation("PushButton6_Click")).Run(100, [&] {
+        ClearList(*fileList_, isBusy());
+    });
+}
+
+void MainWindow::PushButton7_Click() { LoadSampleFiles(*fileList_, programFolder_, dialogs_); }
 
 void MainWindow::closeEvent(QCloseEvent* /*event*/) {
     // Closing ends the program at once, also in the middle of a run; every setting is

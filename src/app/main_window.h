@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 
+#include "filelist/list_editing.h"
 #include "platform/dialogs.h"
 
 class QGroupBox;
@@ -59,6 +60,16 @@ private:
     void MaybeOpenVendorSite();
     void RestoreSliderValue(qint32 value);
 
+    bool HandleListEvent(QObject* watched, QEvent* event);
+    void ListView1_ItemClick();
+    void ListView1_MouseMove(const QPoint& position);
+    void ListView1_MouseUp();
+
+    void PushButton1_Click();
+    void PushButton4_Click();
+    void PushButton6_Click();
+    void PushButton7_Click();
+
     void Option_Click(const QString& handler);
     void Text1_Change();
     void Slider1_Change();
@@ -71,6 +82,7 @@ private:
     int mousePointer_ = kPointerDefault;
     std::optional<QCursor> handCursor_;
     QString lastFolderDot_;
+    InListDrag inListDrag_;
 
     FileList* fileList_ = nullptr;
     QPushButton* PushButton1 = nullptr;

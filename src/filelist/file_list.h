@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QItemSelectionModel>
 #include <QStringList>
 
 namespace vellumax {
@@ -11,16 +12,23 @@ class FileList : public QAbstractListModel {
     Q_OBJECT
 
 public:
-    using QAbstractListModel::QAbstractListModel;
+    explicit FileList(QObject* parent = nullptr);
 
     void SetHeaderText(const QString& text);
 
     void Append(const QString& text);
     int Count() const { return static_cast<int>(entries_.size()); }
-    QString Text(int position) const { return entries_.at(position - 1); }
+    // Positions outside 1..Count() raise "Index out of bounds": entries can vanish while a
+    // long operation yields.
+    QString Text(int position) const;
     void SetText(int position, const QString& text);
     void Remove(int position);
     void Clear();
+
+    // The one selected entry, shared with the view that shows the list; 0 when none.
+    void Select(int position);
+    int SelectedPosition() const;
+    QItemSelectionModel* selectionModel() const { return selection_; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -30,6 +38,7 @@ public:
 private:
     QStringList entries_;
     QString headerText_;
+    QItemSelectionModel* selection_;
 };
 
 // True when some entry's text equals `text` exactly (case-sensitive, nothing trimmed).

@@ -1,0 +1,201 @@
+#include "page_converter.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <filesystem>
+#include <utility>
+
+#include <tiffio.h>
+
+#include "folder_page_files.h"
+#include "jpeg_page_writer.h"
+#include "tiff_page_reader.h"
+
+namespace vellumax::converter {
+
+namespace {
+
+bool IsQuality(const std::string& text) {
+    if (text.empty() || text.size() > 3 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    const int value = std::stoi(text);
+    return value >= 1 && value <= 100;
+}
+
+int OnTiffError(TIFF*, void* log, const char*, const char* format, va_list arguments) {
+    char message[1024];
+    std::vsnprintf(message, sizeof message, format, arguments);
+    static_cast<TiffErrorLog*>(log)->Record(message);
+    return 1;
+}
+
+int OnTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct OptionsFree {
+    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+}  // namespace
+
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& arguments) {
+    if (arguments.size() != 6 || arguments[0] != "-xall" || arguments[1] != "-q" ||
+        !IsQuality(arguments[2]) || arguments[3] != "-out" || arguments[4] != "jpeg" ||
+        arguments[5].empty()) {
+        return std::nullopt;
+    }
+    return CommandLine{std::stoi(arguments[2]), arguments[5]};
+}
+
+std::string UsageLine(const std::string& programName) {
+    return "usage: " + programName + " -xall -q QUALITY -out jpeg FILE (QUALITY from 1 to 100)";
+}
+
+void TiffErrorLog::Record(const std::string& message) {
+    if (!first_.empty()) {
+        return;
+    }
+    first_ = message;
+    // The report is a single line.
+    std::replace(first_.begin(), first_.end(), '\n', ' ');
+}
+
+std::optional<TiffDocument> TiffDocument::Open(const std::string& path, std::string& error) {
+    std::error_code status;
+    // Opening a pipe or device would wait forever for data.
+    if (!std::filesystem::is_regular_file(path, status)) {
+        error = std::filesystem::exists(path, status) ? "not a file" : "no such file";
+        return std::nullopt;
+    }
+    auto log = std::make_unique<TiffErrorLog>();
+    const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &OnTiffError, log.get());
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &OnTiffWarning, nullptr);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kMaxDecodedBytes));
+    // "m": no memory mapping, so a file cut short by someone else cannot crash us with SIGBUS.
+    TIFF* tiff = TIFFOpenExt(path.c_str(), "rm", options.get());
+    if (tiff == nullptr) {
+        error = "not a readable TIFF file";
+        if (!log->first().empty()) {
+            error += ": " + log->first();
+        }
+        return std::nullopt;
+    }
+    return TiffDocument(tiff, std::move(log));
+}
+
+TiffDocument::TiffDocument(TIFF* tiff, std::unique_ptr<TiffErrorLog> log)
+    : tiff_(tiff), log_(log ? std::move(log) : std::make_unique<TiffErrorLog>()) {}
+
+TiffDocument::TiffDocument(TiffDocument&& other) noexcept
+    : tiff_(std::exchange(other.tiff_, nullptr)), log_(std::move(other.log_)) {}
+
+TiffDocument::~TiffDocument() {
+    if (tiff_ != nullptr) {
+        TIFFClose(tiff_);
+    }
+}
+
+std::uint64_t TiffDocument::size() const {
+    return TIFFGetSizeProc(tiff_)(TIFFClientdata(tiff_));
+}
+
+std::string ConversionReport::Summary() const {
+    if (pagesFailed <= 1) {
+        return firstError;
+    }
+    return firstError + " (" + std::to_string(pagesFailed) + " pages failed)";
+}
+
+std::string ConvertPage(const TiffDocument& document, int quality, std::FILE* out) {
+    document.log().Clear();
+    std::string error;
+    const auto reader = PageReader::Open(document, error);
+    if (!reader) {
+        return error;
+    }
+    JpegPage page = reader->page();
+    page.quality = quality;
+    JpegPageWriter writer;
+    if (!writer.Start(out, page)) {
+        return "cannot start the JPEG: " + writer.error();
+    }
+    std::vector<std::uint8_t> row(std::size_t{page.width} * page.components);
+    for (std::uint32_t y = 0; y < page.height; ++y) {
+        if (!reader->ReadRow(row.data())) {
+            return reader->error();
+        }
+        if (!writer.WriteRow(row.data())) {
+            return "cannot write the JPEG: " + writer.error();
+        }
+    }
+    if (!writer.Finish()) {
+        return "cannot write the JPEG: " + writer.error();
+    }
+    return {};
+}
+
+namespace {
+
+std::string ConvertOnePage(const TiffDocument& document, int quality, PageFiles& files,
+                           int number) {
+    std::string error;
+    std::FILE* out = files.Open(number, error);
+    if (out == nullptr) {
+        return error;
+    }
+    error = ConvertPage(document, quality, out);
+    if (!error.empty()) {
+        files.Discard(number);
+        return error;
+    }
+    return files.Keep(number);
+}
+
+}  // namespace
+
+ConversionReport ConvertPages(const TiffDocument& document, int quality, PageFiles& files) {
+    ConversionReport report;
+    TIFF* tiff = document.handle();
+    for (int number = 1;; ++number) {
+        if (number > 1) {
+            if (TIFFLastDirectory(tiff)) {
+                break;
+            }
+            document.log().Clear();
+            // libtiff refuses directory chains that loop back, so this ends.
+            if (!TIFFReadDirectory(tiff)) {
+                const std::string& reason = document.log().first();
+                ++report.pagesFailed;
+                if (report.firstError.empty()) {
+                    report.firstError = "page " + std::to_string(number) +
+                                        ": cannot read it" + (reason.empty() ? "" : ": " + reason);
+                }
+                break;
+            }
+        }
+        const std::string error = ConvertOnePage(document, quality, files, number);
+        if (error.empty()) {
+            ++report.pagesWritten;
+            continue;
+        }
+        ++report.pagesFailed;
+        if (report.firstError.empty()) {
+            report.firstError = "page " + std::to_string(number) + ": " + error;
+        }
+    }
+    return report;
+}
+
+ConversionReport ConvertFile(const std::string& path, int quality) {
+    std::string error;
+    const auto document = TiffDocument::Open(path, error);
+    if (!document) {
+        return ConversionReport{0, 0, error};
+    }
+    FolderPageFiles files(path);
+    return ConvertPages(*document, quality, files);
+}
+
+}  // namespace vellumax::converter

@@ -1,0 +1,97 @@
+#pragma once
+
+// The decode/encode core of the page converter: turns every page of a TIFF document into one
+// baseline JPEG. No Qt here, so the program stays self-contained.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+typedef struct tiff TIFF;
+
+namespace vellumax::converter {
+
+// Refusal limit for one page's decoded raster and for any single buffer the conversion needs.
+inline constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{1} << 30;
+
+struct CommandLine {
+    int quality = 0;
+    std::string inputPath;
+};
+
+// Accepts exactly "-xall -q N -out jpeg FILE" (the arguments after the program name), with
+// N a decimal number from 1 to 100; anything else gives nothing.
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& arguments);
+std::string UsageLine(const std::string& programName);
+
+// Remembers the first libtiff error since the last Clear(); warnings are dropped.
+class TiffErrorLog {
+public:
+    void Record(const std::string& message);
+    void Clear() { first_.clear(); }
+    const std::string& first() const { return first_; }
+
+private:
+    std::string first_;
+};
+
+// An open TIFF document whose libtiff messages go to its own log, never to the terminal.
+class TiffDocument {
+public:
+    // Nothing, with the reason in `error`, when the file cannot be opened as a TIFF.
+    static std::optional<TiffDocument> Open(const std::string& path, std::string& error);
+
+    // Adopts a handle opened elsewhere (a fuzz harness opening from memory, for example); its
+    // errors reach `log` only if the opener routed them there.
+    TiffDocument(TIFF* tiff, std::unique_ptr<TiffErrorLog> log);
+    TiffDocument(TiffDocument&& other) noexcept;
+    TiffDocument& operator=(TiffDocument&&) = delete;
+    TiffDocument(const TiffDocument&) = delete;
+    ~TiffDocument();
+
+    TIFF* handle() const { return tiff_; }
+    TiffErrorLog& log() const { return *log_; }
+    std::uint64_t size() const;
+
+private:
+    TIFF* tiff_;
+    std::unique_ptr<TiffErrorLog> log_;
+};
+
+// Where the encoded pages go.
+class PageFiles {
+public:
+    virtual ~PageFiles() = default;
+    // The stream for page `number` (from 1), or nullptr with the reason in `error`.
+    virtual std::FILE* Open(int number, std::string& error) = 0;
+    // Closes the page's stream and publishes it; the reason when that fails, else "".
+    virtual std::string Keep(int number) = 0;
+    // Closes the page's stream and throws its content away.
+    virtual void Discard(int number) = 0;
+};
+
+struct ConversionReport {
+    int pagesWritten = 0;
+    int pagesFailed = 0;
+    // The first failure, as "page 2: reason" or a reason for the whole document.
+    std::string firstError;
+
+    bool Succeeded() const { return firstError.empty(); }
+    // One line for the terminal; empty when everything was written.
+    std::string Summary() const;
+};
+
+// Encodes the current page of `document` into `out`; the reason it failed, or "" on success.
+std::string ConvertPage(const TiffDocument& document, int quality, std::FILE* out);
+
+// Converts every page of the main directory chain, from the current one on. A failed page is
+// discarded and the pages after it are still converted.
+ConversionReport ConvertPages(const TiffDocument& document, int quality, PageFiles& files);
+
+// Converts the file at `path` into "<stem>-0001.jpg", "<stem>-0002.jpg", ... beside it.
+ConversionReport ConvertFile(const std::string& path, int quality);
+
+}  // namespace vellumax::converter

@@ -1,0 +1,127 @@
+#include "conversion/helper_tools.h"
+
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/error_report.h"
+#include "platform/path_helpers.h"
+#include "platform/runtime_error.h"
+#include "platform/shell_start.h"
+
+namespace vellumax {
+
+namespace {
+
+QString InFolder(const QString& workFolder, const QString& name) { return workFolder + '/' + name; }
+
+QByteArray EmbeddedTool(int id) {
+    QFile resource(":/CUSTOM/" + QString::number(id));
+    if (!resource.open(QIODevice::ReadOnly)) {
+        throw RuntimeError(326, "Resource with this identifier not found");
+    }
+    return resource.readAll();
+}
+
+void MakeExecutable(const QString& path) {
+    if (::chmod(QFile::encodeName(path).constData(), S_IRWXU) != 0) {
+        throw ErrorFromErrno(errno, FileAccess::Write);
+    }
+}
+
+}  // namespace
+
+QString TemporaryFolder() {
+    for (const char* variable : {"TEMP", "TMPDIR"}) {
+        QString folder = qEnvironmentVariable(variable);
+        while (folder.size() > 1 && folder.endsWith('/')) {
+            folder.chop(1);
+        }
+        if (!folder.isEmpty()) {
+            return folder;
+        }
+    }
+    return "/tmp";
+}
+
+QString CreateWorkFolder() {
+    QByteArray pattern = QFile::encodeName(TemporaryFolder() + "/vellumax-XXXXXX");
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw ErrorFromErrno(errno, FileAccess::Write);
+    }
+    return QFile::decodeName(pattern);
+}
+
+QString ShellQuoted(const QString& text) {
+    QString quoted = text;
+    quoted.replace('\'', "'\\''");
+    return '\'' + quoted + '\'';
+}
+
+void ExtractEmbeddedTools(const QString& workFolder, ErrorReport& report) {
+    QByteArray converter;
+    const QString target = InFolder(workFolder, kConverterName);
+    report.Run(112, [&] { converter = EmbeddedTool(101); });
+    report.Run(114, [&] {
+        WriteBytesIfMissing(converter, target);
+        MakeExecutable(target);
+    });
+}
+
+ConverterOutcome RunConverterBatch(const QString& workFolder, const QString& tiffPath, int quality,
+                                   ErrorReport& report, std::chrono::milliseconds limit) {
+    const QString marker = InFolder(workFolder, kMarkerName);
+    const QString batch = InFolder(workFolder, kBatchName);
+    QString command;
+    QString arguments;
+    QString batchText;
+    report.Run(170, [&] { WriteTextFile("Vellumax", marker); });
+    report.Run(172, [&] { command = ShellQuoted(InFolder(workFolder, kConverterName)); });
+    report.Run(174, [&] {
+        arguments = " -xall -q " + QString::number(quality) + " -out jpeg " + ShellQuoted(tiffPath);
+    });
+    // The second line keeps the converter's status for the run to report, then clears the
+    // marker whatever the converter did.
+    report.Run(176, [&] {
+        batchText = command + arguments + "\n" + "status=$?; rm -f " + ShellQuoted(marker) +
+                    "; exit $status";
+    });
+    report.Run(178, [&] { WriteTextFile(batchText, batch); });
+
+    ConverterOutcome outcome;
+    report.Run(180, [&] {
+        std::optional<ShellFailure> failure;
+        const ProcessOutcome run = ShellRunAndWait(batch, 0, workFolder, failure, limit);
+        outcome.exitStatus = run.result;
+        outcome.reason = run.killedAfterLimit ? "stopped after " +
+                                                    QString::number(limit.count() / 60000) +
+                                                    " minutes"
+                                              : run.lastErrorLine;
+        if (failure) {
+            outcome.reason = failure->description;
+        }
+    });
+    // The batch deletes the marker as its last act; a marker still there means it never got
+    // that far (it could not start, or it was stopped).
+    report.Run(182, [&] { outcome.finished = !PathExists(marker); });
+    return outcome;
+}
+
+void RemoveEmbeddedTools(const QString& workFolder, ErrorReport& report) {
+    const char* const names[] = {kConverterName, "jpeg62.dll", "libtiff3.dll", "zlib1.dll",
+                                 kBatchName, "tiffsplit.bat"};
+    int line = 206;
+    for (const char* name : names) {
+        report.Run(line, [&] { DeleteFileQuietly(InFolder(workFolder, name)); });
+        line += 2;
+    }
+    // The folder is this run's own: whatever is left in it (the marker of a stopped batch, a
+    // page that could not be moved) goes with it, quietly, as every deletion here does.
+    QDir(workFolder).removeRecursively();
+}
+
+}  // namespace vellumax

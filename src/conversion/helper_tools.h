@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <chrono>
+
+namespace vellumax {
+
+class ErrorReport;
+
+// The folder for temporary files: $TEMP, else $TMPDIR, else /tmp; no trailing "/".
+QString TemporaryFolder();
+
+// A private folder for one run inside the temporary folder: a fresh unique name that only
+// its owner may enter, so nobody else can plant or swap the files a run executes and reads.
+// Throws RuntimeError.
+QString CreateWorkFolder();
+
+// Shell-quotes a text for /bin/sh: nothing inside it is ever expanded or executed.
+QString ShellQuoted(const QString& text);
+
+// Writes the embedded page converter into the work folder as "nconvert.exe".
+void ExtractEmbeddedTools(const QString& workFolder, ErrorReport& report);
+
+// How the converter batch for one document ended.
+struct ConverterOutcome {
+    bool finished = false;  // the batch ran to its last line
+    int exitStatus = 0;     // the converter's exit status
+    QString reason;         // the converter's last line of error output, if any
+};
+
+// Writes the marker and "nconvert.bat", runs the batch and waits for it, at most `limit`.
+ConverterOutcome RunConverterBatch(const QString& workFolder, const QString& tiffPath, int quality,
+                                   ErrorReport& report,
+                                   std::chrono::milliseconds limit = std::chrono::minutes(10));
+
+// Removes the tool files and the batch files, then the work folder itself.
+void RemoveEmbeddedTools(const QString& workFolder, ErrorReport& report);
+
+inline constexpr char kMarkerName[] = "tiff_to_jpg_corvantis.tmp";
+inline constexpr char kConverterName[] = "nconvert.exe";
+inline constexpr char kBatchName[] = "nconvert.bat";
+
+}  // namespace vellumax

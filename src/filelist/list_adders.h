@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QStringList>
+#include <functional>
+
+class QMimeData;
+
+namespace vellumax {
+
+class Dialogs;
+class FileList;
+
+// "Add MDI File(s)": the open-file dialog, one file or many.
+void AddFilesByDialog(FileList& list, Dialogs& dialogs);
+
+// "Add All MDI File(s) In Folder": every file of a typed extension in a chosen folder tree.
+// The pointer is the hourglass while the tree is scanned.
+void AddAllFilesInFolder(FileList& list, Dialogs& dialogs,
+                         const std::function<void(int)>& setMousePointer);
+
+// A drop of files from the desktop: local file addresses, nothing else.
+bool IsShellFileDrop(const QMimeData& data);
+QStringList DroppedPaths(const QMimeData& data);
+// Dropped files are appended as delivered; dropped folders bring every file of their tree.
+void AddDroppedPaths(FileList& list, const QStringList& paths, Dialogs& dialogs);
+
+// The selection the open-file dialog can hand over at once, in characters of path text.
+inline constexpr qsizetype kOpenFilesCapacity = 1024 * 1024;
+
+}  // namespace vellumax
