@@ -31,7 +31,9 @@ int OnTiffError(TIFF*, void* log, const char*, const char* format, va_list argum
     return 1;
 }
 
-int OnTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int OnTiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
 
 struct OptionsFree {
     void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
@@ -56,7 +58,10 @@ void TiffErrorLog::Record(const std::string& message) {
     if (!first_.empty()) {
         return;
     }
-    first_ = message;
+    // libtiff starts many messages with the file's name, which the report already shows.
+    const std::string named = fileName_ + ": ";
+    first_ =
+        !fileName_.empty() && message.starts_with(named) ? message.substr(named.size()) : message;
     // The report is a single line.
     std::replace(first_.begin(), first_.end(), '\n', ' ');
 }
@@ -68,7 +73,7 @@ std::optional<TiffDocument> TiffDocument::Open(const std::string& path, std::str
         error = std::filesystem::exists(path, status) ? "not a file" : "no such file";
         return std::nullopt;
     }
-    auto log = std::make_unique<TiffErrorLog>();
+    auto log = std::make_unique<TiffErrorLog>(path);
     const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &OnTiffError, log.get());
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &OnTiffWarning, nullptr);
@@ -169,8 +174,8 @@ ConversionReport ConvertPages(const TiffDocument& document, int quality, PageFil
                 const std::string& reason = document.log().first();
                 ++report.pagesFailed;
                 if (report.firstError.empty()) {
-                    report.firstError = "page " + std::to_string(number) +
-                                        ": cannot read it" + (reason.empty() ? "" : ": " + reason);
+                    report.firstError = "page " + std::to_string(number) + ": cannot read it" +
+                                        (reason.empty() ? "" : ": " + reason);
                 }
                 break;
             }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 typedef struct tiff TIFF;
@@ -30,11 +31,13 @@ std::string UsageLine(const std::string& programName);
 // Remembers the first libtiff error since the last Clear(); warnings are dropped.
 class TiffErrorLog {
 public:
+    explicit TiffErrorLog(std::string fileName = {}) : fileName_(std::move(fileName)) {}
     void Record(const std::string& message);
     void Clear() { first_.clear(); }
     const std::string& first() const { return first_; }
 
 private:
+    std::string fileName_;
     std::string first_;
 };
 

@@ -14,11 +14,11 @@ class SampleConverter {
 public:
     struct Format {
         ColourModel model = ColourModel::Grey;
-        int bitsPerSample = 8;      // 1, 2, 4, 8 or 16
-        int samplesPerPixel = 1;    // as stored, extra samples included
+        int bitsPerSample = 8;    // 1, 2, 4, 8 or 16
+        int samplesPerPixel = 1;  // as stored, extra samples included
         bool separatePlanes = false;
         bool minIsWhite = false;
-        int alphaSample = -1;       // index of the alpha sample, or -1
+        int alphaSample = -1;  // index of the alpha sample, or -1
         bool alphaAssociated = false;
     };
 

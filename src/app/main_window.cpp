@@ -20,6 +20,7 @@
 #include <cstdlib>
 
 #include "app/startup.h"
+#include "conversion/imaging_help.h"
 #include "filelist/file_list.h"
 #include "filelist/list_adders.h"
 #include "platform/build_config.h"
@@ -209,6 +210,7 @@ void MainWindow::ConnectHandlers() {
     connect(Slider1, &QSlider::valueChanged, this, &MainWindow::Slider1_Change);
     connect(PushButton9, &QPushButton::clicked, this, &MainWindow::PushButton9_Click);
     connect(PushButton1, &QPushButton::clicked, this, &MainWindow::PushButton1_Click);
+    connect(PushButton3, &QPushButton::clicked, this, [this] { ShowImagingHelp(dialogs_); });
     connect(PushButton4, &QPushButton::clicked, this, &MainWindow::PushButton4_Click);
     connect(PushButton6, &QPushButton::clicked, this, &MainWindow::PushButton6_Click);
     connect(PushButton7, &QPushButton::clicked, this, &MainWindow::PushButton7_Click);

@@ -1,15 +1,15 @@
 #include "platform/folder_walk.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
 #include <QStringDecoder>
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
 #include <memory>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/error_report.h"
@@ -27,8 +27,8 @@ constexpr int kPathNotFound = 76;
 
 // Windows marks the junctions it keeps for old programs, which point back up the tree,
 // hidden + system; a walk must not enter them. The system bit never occurs here.
-constexpr int kHiddenSystemFolder = kHidden | kSystem | kDirectory;                 // 22
-constexpr int kHiddenSystemFolderLink = kHiddenSystemFolder | kReparsePoint;       // 1046
+constexpr int kHiddenSystemFolder = kHidden | kSystem | kDirectory;           // 22
+constexpr int kHiddenSystemFolderLink = kHiddenSystemFolder | kReparsePoint;  // 1046
 
 struct FolderId {
     dev_t device;
@@ -52,7 +52,9 @@ struct DirectoryCloser {
 using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
 
 // A NUL would end the path early and name some other entry.
-bool IsPassable(const QString& path) { return !path.contains(QChar(u'\0')); }
+bool IsPassable(const QString& path) {
+    return !path.contains(QChar(u'\0'));
+}
 
 RuntimeError ListingError(int errorNumber) {
     if (errorNumber == ENOENT || errorNumber == ENOTDIR) {
@@ -215,7 +217,9 @@ bool MatchesFolded(const QList<uint>& name, const QList<uint>& pattern) {
     return p == pattern.size();
 }
 
-bool IsDigit(uint code) { return code >= '0' && code <= '9'; }
+bool IsDigit(uint code) {
+    return code >= '0' && code <= '9';
+}
 
 qsizetype DigitRunEnd(const QList<uint>& codes, qsizetype start) {
     qsizetype end = start;
@@ -226,8 +230,8 @@ qsizetype DigitRunEnd(const QList<uint>& codes, qsizetype start) {
 }
 
 // Compares the values of two digit runs digit by digit, so that no run is too long.
-int CompareDigitRuns(const QList<uint>& a, qsizetype aStart, qsizetype aEnd,
-                     const QList<uint>& b, qsizetype bStart, qsizetype bEnd) {
+int CompareDigitRuns(const QList<uint>& a, qsizetype aStart, qsizetype aEnd, const QList<uint>& b,
+                     qsizetype bStart, qsizetype bEnd) {
     while (aStart < aEnd && a[aStart] == '0') {
         ++aStart;
     }

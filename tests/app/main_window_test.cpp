@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTreeView>
+#include <QUrl>
 #include <QtEndian>
 #include <gtest/gtest.h>
 #include <memory>
@@ -378,6 +380,85 @@ TEST_P(VendorSiteTest, OnlyTheSeventhOfAHundredDrawsOpensTheVendorSite) {
               seventh ? QStringList{build_config::kVendorUrl} : QStringList{});
 }
 INSTANTIATE_TEST_SUITE_P(Draws, VendorSiteTest, ::testing::Values(0.0, 0.059, 0.06, 0.069, 0.07));
+
+class FileListWindowTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        Open();
+        view = Find<QTreeView>("ListView1");
+        for (const char* text : {"/1.mdi", "/2.mdi", "/3.mdi"}) {
+            window->fileList().Append(text);
+        }
+    }
+    QPoint Row(int position) const {
+        return view->visualRect(window->fileList().index(position - 1)).center();
+    }
+    QStringList Texts() const {
+        QStringList texts;
+        for (int position = 1; position <= window->fileList().Count(); ++position) {
+            texts << window->fileList().Text(position);
+        }
+        return texts;
+    }
+    QTreeView* view = nullptr;
+};
+
+TEST_F(FileListWindowTest, DeleteAndDoubleClickRemoveTheSelectedEntryUnlessBusy) {
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, Row(2));
+    QTest::keyClick(view, Qt::Key_Delete);
+    EXPECT_EQ(Texts(), QStringList({"/1.mdi", "/3.mdi"}));
+
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, Row(1));
+    window->setMousePointer(kPointerBusy);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, Row(1));
+    QTest::keyClick(view, Qt::Key_Delete);
+    Find<QPushButton>("PushButton6")->click();
+    EXPECT_EQ(Texts(), QStringList({"/1.mdi", "/3.mdi"})) << "nothing is removed while busy";
+
+    window->setMousePointer(kPointerDefault);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, Row(1));
+    EXPECT_EQ(Texts(), QStringList({"/3.mdi"}));
+    Find<QPushButton>("PushButton6")->click();
+    EXPECT_EQ(window->fileList().Count(), 0);
+}
+
+TEST_F(FileListWindowTest, DraggingAnEntryDownExchangesItWithEachEntryItCrosses) {
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, Row(1));
+    QTest::mouseMove(view->viewport(), Row(2));
+    QTest::mouseMove(view->viewport(), Row(3));
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, Row(3));
+    EXPECT_EQ(Texts(), QStringList({"/2.mdi", "/3.mdi", "/1.mdi"}));
+    EXPECT_EQ(window->fileList().SelectedPosition(), 3);
+}
+
+TEST_F(FileListWindowTest, OnlyAShellFileDropIsTakenAndAddedAsDelivered) {
+    QMimeData text;
+    text.setText("/tmp/a.mdi");
+    QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/nowhere/notes.txt"), QUrl::fromLocalFile("/tmp/x y.mdi")});
+    QDragEnterEvent welcomed(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton,
+                             Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &welcomed);
+    EXPECT_TRUE(welcomed.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &drop);
+    EXPECT_EQ(Texts().mid(3), QStringList({"/nowhere/notes.txt", "/tmp/x y.mdi"}));
+}
+
+TEST_F(FileListWindowTest, TheButtonsFillTheList) {
+    dialogs.AnswerFiles({"/in/a.mdi", "/in/b.mdi"});
+    Find<QPushButton>("PushButton1")->click();
+    MakeFile(programFolder.path() + "/Samples/Sample.mdi");
+    dialogs.AnswerMessage(MessageAnswer::Yes);
+    Find<QPushButton>("PushButton7")->click();
+    EXPECT_EQ(Texts().mid(3), QStringList({"/in/a.mdi", "/in/b.mdi",
+                                           programFolder.path() + "/Samples/Sample.mdi"}));
+    EXPECT_EQ(dialogs.openedTargets(), QStringList{programFolder.path() + "/Samples/"});
+}
 
 }  // namespace
 }  // namespace vellumax

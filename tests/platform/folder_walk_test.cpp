@@ -1,5 +1,12 @@
 #include "platform/folder_walk.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
@@ -7,15 +14,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <functional>
-#include <grp.h>
-#include <gtest/gtest.h>
 #include <memory>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/runtime_error.h"
@@ -28,7 +28,9 @@ namespace {
 using testing::MakeFile;
 using testing::ScriptedDialogs;
 
-QByteArray Native(const QString& path) { return QFile::encodeName(path); }
+QByteArray Native(const QString& path) {
+    return QFile::encodeName(path);
+}
 
 // Root passes every permission check, so refusals are tested in a child process that has
 // dropped to the unprivileged uid and gid 65534 (as the current user when not root).
@@ -76,8 +78,8 @@ ChildResult RunUnprivileged(const QString& mustReach, const std::function<QByteA
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(ends[0]);
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 ||
-                                 ::setuid(kNobody) != 0)) {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
             ::_exit(kCannotDropPrivileges);
         }
         if (::access(Native(mustReach).constData(), R_OK | X_OK) != 0) {
@@ -97,13 +99,13 @@ ChildResult RunUnprivileged(const QString& mustReach, const std::function<QByteA
     return result;
 }
 
-#define SKIP_UNLESS_CHILD_RAN(result)                                                          \
-    if ((result).exitCode == kCannotDropPrivileges) {                                         \
-        GTEST_SKIP() << "cannot drop to uid 65534 here, so no permission can be refused";     \
-    }                                                                                          \
-    if ((result).exitCode == kCannotReachFolder) {                                            \
-        GTEST_SKIP() << "the temporary folder is out of reach for uid 65534";                  \
-    }                                                                                          \
+#define SKIP_UNLESS_CHILD_RAN(result)                                                     \
+    if ((result).exitCode == kCannotDropPrivileges) {                                     \
+        GTEST_SKIP() << "cannot drop to uid 65534 here, so no permission can be refused"; \
+    }                                                                                     \
+    if ((result).exitCode == kCannotReachFolder) {                                        \
+        GTEST_SKIP() << "the temporary folder is out of reach for uid 65534";             \
+    }                                                                                     \
     ASSERT_EQ((result).exitCode, 0)
 
 // Runs `action` once, from the event loop, after something has opened `folder` or an entry
@@ -204,10 +206,10 @@ TEST_P(WalkExampleTest, ListsTheStartThenEachLevelInTurn) {
     MakeFile(Root() + "A/scan.mdi");
     EXPECT_EQ(Walk({Root()}, GetParam().recurse), Under(GetParam().expected));
 }
-INSTANTIATE_TEST_SUITE_P(
-    Recursion, WalkExampleTest,
-    ::testing::Values(WalkCase{true, {"", "A/", "B/", "A/A1/", "A/A2/", "B/B1/"}},
-                      WalkCase{false, {"", "A/", "B/"}}));
+INSTANTIATE_TEST_SUITE_P(Recursion, WalkExampleTest,
+                         ::testing::Values(WalkCase{true,
+                                                    {"", "A/", "B/", "A/A1/", "A/A2/", "B/B1/"}},
+                                           WalkCase{false, {"", "A/", "B/"}}));
 
 TEST_F(FolderWalkTest, SubfoldersComeInFileManagerOrder) {
     MakeFolders({"page10", "Page2", "page1", "_first"});
@@ -254,15 +256,15 @@ TEST_F(FolderWalkTest, AFolderWhoseListingIsRefusedIsDroppedSilently) {
     MakeFolders({"A/A1", "B/B1"});
     SetMode("", 0755);
     SetMode("A", 0);
-    const ChildResult fromRoot = RunUnprivileged(Root(), [&] { return WalkReport({Root()}, true); });
+    const ChildResult fromRoot =
+        RunUnprivileged(Root(), [&] { return WalkReport({Root()}, true); });
     const ChildResult fromA =
         RunUnprivileged(Root(), [&] { return WalkReport({Root() + "A/"}, false); });
     SetMode("A", 0755);
 
     SKIP_UNLESS_CHILD_RAN(fromRoot);
     // No error box; A is found as a subfolder but dropped once its listing is refused.
-    EXPECT_EQ(QString::fromUtf8(fromRoot.output),
-              "0\n" + Under({"", "B/", "B/B1/"}).join('\n'));
+    EXPECT_EQ(QString::fromUtf8(fromRoot.output), "0\n" + Under({"", "B/", "B/B1/"}).join('\n'));
     ASSERT_EQ(fromA.exitCode, 0);
     EXPECT_EQ(QString::fromUtf8(fromA.output), "0\n");  // a refused start leaves nothing
 }
@@ -301,8 +303,8 @@ TEST_F(FolderWalkTest, HiddenFoldersAndLinksToFoldersAreWalkedButNoLinkBackUp) {
     MakeLink("nowhere", "dead");
     MakeLink("..", "real/back");
     MakeFile(Root() + "file.mdi");
-    EXPECT_EQ(Walk({Root()}, true), Under({"", ".hidden/", "link/", "real/", ".hidden/x/",
-                                           "link/y/", "real/y/"}));
+    EXPECT_EQ(Walk({Root()}, true),
+              Under({"", ".hidden/", "link/", "real/", ".hidden/x/", "link/y/", "real/y/"}));
 }
 
 struct NameCase {
@@ -323,7 +325,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // names that come from elsewhere.
                       NameCase{QByteArray(259, 'n'), true}, NameCase{QByteArray(260, 'n'), false},
                       NameCase{QByteArray(130, 'n') + "\xc3\xa9" + QByteArray(128, 'n'), true},
-                      NameCase{"a?b", false}, NameCase{"\xc5\x82\xc3\xb3" "d\xc5\xba", false},
+                      NameCase{"a?b", false},
+                      NameCase{"\xc5\x82\xc3\xb3"
+                               "d\xc5\xba",
+                               false},
                       NameCase{"bad\xff", false}));
 
 struct UnsafeCase {
@@ -341,22 +346,22 @@ TEST_P(HasUnsafeCharsTest, JudgesEachCharacterByItsWindows1252Code) {
 INSTANTIATE_TEST_SUITE_P(
     Characters, HasUnsafeCharsTest,
     ::testing::Values(UnsafeCase{"scan 2019.mdi", false}, UnsafeCase{"~$note", false},
-                      UnsafeCase{"caf\xc3\xa9", false},        // é, 233
-                      UnsafeCase{"\xc2\xa0", false},           // no-break space, 160
-                      UnsafeCase{"\xc3\xbf", false},           // ÿ, 255
-                      UnsafeCase{"a?b", true},                 // 63
-                      UnsafeCase{"a\x1f", true},               // below 32
-                      UnsafeCase{"a\x7f", true},               // 127
-                      UnsafeCase{"\xc2\x9f", true},            // U+009F, 159
-                      UnsafeCase{"\xe2\x82\xac", true},        // €, 128 in Windows-1252
-                      UnsafeCase{"\xe2\x80\x98", true},        // left quote, 145
-                      UnsafeCase{"\xc5\x82", true},            // ł, not in Windows-1252
-                      UnsafeCase{"\xc4\x80", true},            // U+0100
-                      UnsafeCase{"\xf0\x9f\x93\x84", true},    // outside the BMP
-                      UnsafeCase{"bad\xff", true},             // not UTF-8
-                      UnsafeCase{"\xc0\xaf", true},            // overlong "/"
-                      UnsafeCase{"\xed\xa0\x80", true},        // encoded surrogate
-                      UnsafeCase{"caf\xc3", true}));           // cut short
+                      UnsafeCase{"caf\xc3\xa9", false},      // é, 233
+                      UnsafeCase{"\xc2\xa0", false},         // no-break space, 160
+                      UnsafeCase{"\xc3\xbf", false},         // ÿ, 255
+                      UnsafeCase{"a?b", true},               // 63
+                      UnsafeCase{"a\x1f", true},             // below 32
+                      UnsafeCase{"a\x7f", true},             // 127
+                      UnsafeCase{"\xc2\x9f", true},          // U+009F, 159
+                      UnsafeCase{"\xe2\x82\xac", true},      // €, 128 in Windows-1252
+                      UnsafeCase{"\xe2\x80\x98", true},      // left quote, 145
+                      UnsafeCase{"\xc5\x82", true},          // ł, not in Windows-1252
+                      UnsafeCase{"\xc4\x80", true},          // U+0100
+                      UnsafeCase{"\xf0\x9f\x93\x84", true},  // outside the BMP
+                      UnsafeCase{"bad\xff", true},           // not UTF-8
+                      UnsafeCase{"\xc0\xaf", true},          // overlong "/"
+                      UnsafeCase{"\xed\xa0\x80", true},      // encoded surrogate
+                      UnsafeCase{"caf\xc3", true}));         // cut short
 
 struct WildcardCase {
     const char* name;
@@ -366,26 +371,28 @@ struct WildcardCase {
 
 class MatchesWildcardTest : public ::testing::TestWithParam<WildcardCase> {};
 TEST_P(MatchesWildcardTest, MatchesLikeWindows) {
-    EXPECT_EQ(MatchesWildcard(QString::fromUtf8(GetParam().name),
-                              QString::fromUtf8(GetParam().pattern)),
-              GetParam().matches);
+    EXPECT_EQ(
+        MatchesWildcard(QString::fromUtf8(GetParam().name), QString::fromUtf8(GetParam().pattern)),
+        GetParam().matches);
 }
 INSTANTIATE_TEST_SUITE_P(
     Patterns, MatchesWildcardTest,
-    ::testing::Values(WildcardCase{"SCAN.MDI", "*.mdi", true},
-                      WildcardCase{"scan.mdi", "*.MDI", true},
-                      WildcardCase{"scan.mdix", "*.mdi", false},
-                      WildcardCase{"scan.mdi.tmp", "*.mdi", false},
-                      WildcardCase{"README", "*.*", true}, WildcardCase{".hidden", "*.*", true},
-                      WildcardCase{"a.b.c", "*.*", true}, WildcardCase{"notes", "notes.*", true},
-                      WildcardCase{"page2.jpg", "page?.jpg", true},
-                      WildcardCase{"page10.jpg", "page?.jpg", false},
-                      WildcardCase{"x..mdi", "*..mdi", true},
-                      WildcardCase{"x.mdi", "*..mdi", false},
-                      WildcardCase{"\xc5\x81\xc3\x93" "D\xc5\xb9.TXT", "\xc5\x82\xc3\xb3" "d\xc5\xba.txt", true},
-                      WildcardCase{"a*b", "a*b", true}, WildcardCase{"ab", "a*b*", true},
-                      WildcardCase{"aXbXc", "a*b*c", true}, WildcardCase{"aXbX", "a*b*c", false},
-                      WildcardCase{"scan.mdi", "", false}, WildcardCase{"x", "*", true}));
+    ::testing::Values(
+        WildcardCase{"SCAN.MDI", "*.mdi", true}, WildcardCase{"scan.mdi", "*.MDI", true},
+        WildcardCase{"scan.mdix", "*.mdi", false}, WildcardCase{"scan.mdi.tmp", "*.mdi", false},
+        WildcardCase{"README", "*.*", true}, WildcardCase{".hidden", "*.*", true},
+        WildcardCase{"a.b.c", "*.*", true}, WildcardCase{"notes", "notes.*", true},
+        WildcardCase{"page2.jpg", "page?.jpg", true},
+        WildcardCase{"page10.jpg", "page?.jpg", false}, WildcardCase{"x..mdi", "*..mdi", true},
+        WildcardCase{"x.mdi", "*..mdi", false},
+        WildcardCase{"\xc5\x81\xc3\x93"
+                     "D\xc5\xb9.TXT",
+                     "\xc5\x82\xc3\xb3"
+                     "d\xc5\xba.txt",
+                     true},
+        WildcardCase{"a*b", "a*b", true}, WildcardCase{"ab", "a*b*", true},
+        WildcardCase{"aXbXc", "a*b*c", true}, WildcardCase{"aXbX", "a*b*c", false},
+        WildcardCase{"scan.mdi", "", false}, WildcardCase{"x", "*", true}));
 
 struct OrderCase {
     const char* a;
@@ -454,14 +461,13 @@ TEST_P(FolderFilesPatternTest, ListsMatchingFilesInNaturalOrderWithOrWithoutTheS
 }
 INSTANTIATE_TEST_SUITE_P(
     Patterns, FolderFilesPatternTest,
-    ::testing::Values(
-        ListingCase{"*.mdi",
-                    {".hidden.mdi", "A.MDI", "b.mdi", "bad\uFFFD.mdi", "link.mdi", "page2.mdi",
-                     "page10.mdi"}},
-        ListingCase{"*.*",
-                    {".hidden.mdi", "A.MDI", "b.mdi", "bad\uFFFD.mdi", "link.mdi", "notes.txt",
-                     "page2.mdi", "page10.mdi", "README"}},
-        ListingCase{"page?.MDI", {"page2.mdi"}}, ListingCase{"*..mdi", {}}));
+    ::testing::Values(ListingCase{"*.mdi",
+                                  {".hidden.mdi", "A.MDI", "b.mdi", "bad\uFFFD.mdi", "link.mdi",
+                                   "page2.mdi", "page10.mdi"}},
+                      ListingCase{"*.*",
+                                  {".hidden.mdi", "A.MDI", "b.mdi", "bad\uFFFD.mdi", "link.mdi",
+                                   "notes.txt", "page2.mdi", "page10.mdi", "README"}},
+                      ListingCase{"page?.MDI", {"page2.mdi"}}, ListingCase{"*..mdi", {}}));
 
 TEST_F(FolderWalkTest, ARefusedFolderCannotBeListed) {
     MakeFolders({"closed"});
@@ -492,15 +498,13 @@ TEST_P(IsExistingFileTest, IsTrueOnlyForARegularFileThatOpens) {
     EXPECT_EQ(IsExistingFile(Root() + QString::fromUtf8(GetParam().relativePath)),
               GetParam().exists);
 }
-INSTANTIATE_TEST_SUITE_P(Entries, IsExistingFileTest,
-                         ::testing::Values(ExistingFileCase{"b.mdi", true},
-                                           ExistingFileCase{".hidden.mdi", true},
-                                           ExistingFileCase{"link.mdi", true},
-                                           ExistingFileCase{"sub.mdi", false},
-                                           ExistingFileCase{"missing.mdi", false},
-                                           ExistingFileCase{"dead.mdi", false},
-                                           ExistingFileCase{"pipe.mdi", false},  // never blocks
-                                           ExistingFileCase{"b.mdi/", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Entries, IsExistingFileTest,
+    ::testing::Values(ExistingFileCase{"b.mdi", true}, ExistingFileCase{".hidden.mdi", true},
+                      ExistingFileCase{"link.mdi", true}, ExistingFileCase{"sub.mdi", false},
+                      ExistingFileCase{"missing.mdi", false}, ExistingFileCase{"dead.mdi", false},
+                      ExistingFileCase{"pipe.mdi", false},  // never blocks
+                      ExistingFileCase{"b.mdi/", false}));
 
 TEST_F(FolderFilesTest, IsExistingFileIsFalseForAnEmptyPathOrOneWithANul) {
     EXPECT_FALSE(IsExistingFile(""));

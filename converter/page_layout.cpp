@@ -1,0 +1,231 @@
+#include "page_layout.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include <tiffio.h>
+
+#include "page_converter.h"
+
+namespace vellumax::converter {
+
+namespace {
+
+// The largest side libjpeg accepts.
+constexpr std::uint32_t kMaxJpegSide = 65500;
+
+std::string MiB(std::uint64_t bytes) {
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
+}
+
+std::optional<std::uint16_t> DensityValue(float value) {
+    if (!(value >= 0.5f)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(std::lround(std::min(value, 65535.0f)));
+}
+
+std::optional<std::vector<std::array<std::uint8_t, 3>>> ReadPalette(TIFF* tiff, int bits) {
+    std::uint16_t* red = nullptr;
+    std::uint16_t* green = nullptr;
+    std::uint16_t* blue = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue)) {
+        return std::nullopt;
+    }
+    const std::size_t entries = std::size_t{1} << bits;
+    // Some writers store 8-bit values in the 16-bit map; take them as they are.
+    bool eightBit = true;
+    for (std::size_t i = 0; i < entries; ++i) {
+        eightBit = eightBit && red[i] < 256 && green[i] < 256 && blue[i] < 256;
+    }
+    const auto level = [eightBit](std::uint16_t value) {
+        return static_cast<std::uint8_t>(eightBit ? value : (value * 255u + 32767) / 65535);
+    };
+    std::vector<std::array<std::uint8_t, 3>> palette(entries);
+    for (std::size_t i = 0; i < entries; ++i) {
+        palette[i] = {level(red[i]), level(green[i]), level(blue[i])};
+    }
+    return palette;
+}
+
+bool OneOf(int value, std::initializer_list<int> allowed) {
+    return std::find(allowed.begin(), allowed.end(), value) != allowed.end();
+}
+
+}  // namespace
+
+std::string CheckSize(const std::string& what, std::uint64_t bytes) {
+    if (bytes <= kMaxDecodedBytes) {
+        return {};
+    }
+    return what + " would need " + MiB(bytes) + ", more than the limit of 1 GiB";
+}
+
+bool ReadLayout(TIFF* tiff, Layout& layout, std::string& error) {
+    if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &layout.width) ||
+        !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &layout.height)) {
+        error = "the page has no width or height";
+        return false;
+    }
+    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &layout.photometric)) {
+        error = "the page does not say how its samples are coloured";
+        return false;
+    }
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &layout.bitsPerSample);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &layout.samplesPerPixel);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &layout.planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &layout.compression);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &layout.sampleFormat);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &layout.inkSet);
+    std::uint16_t* extraTypes = nullptr;
+    if (TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &layout.extraSamples, &extraTypes) &&
+        layout.extraSamples > 0 && extraTypes != nullptr) {
+        layout.firstExtraType = extraTypes[0];
+    }
+    layout.tiled = TIFFIsTiled(tiff) != 0;
+    if (layout.tiled) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &layout.tileWidth);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &layout.tileHeight);
+    } else {
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &layout.rowsPerStrip);
+    }
+    return true;
+}
+
+std::string CheckDimensions(const Layout& layout) {
+    if (layout.width == 0 || layout.height == 0) {
+        return "the page has no pixels";
+    }
+    if (layout.width > kMaxJpegSide || layout.height > kMaxJpegSide) {
+        return "the page is " + std::to_string(layout.width) + " x " +
+               std::to_string(layout.height) + " pixels, more than a JPEG can hold (65500)";
+    }
+    if (layout.tiled && (layout.tileWidth == 0 || layout.tileHeight == 0)) {
+        return "the page's tiles have no size";
+    }
+    if (!layout.tiled && layout.rowsPerStrip == 0) {
+        return "the page's strips have no rows";
+    }
+    return {};
+}
+
+// A damaged or cut-off file points past its own end; catch that before libtiff allocates.
+std::string CheckStriles(TIFF* tiff, std::uint64_t fileSize) {
+    const bool tiled = TIFFIsTiled(tiff) != 0;
+    const std::string kind = tiled ? "tile" : "strip";
+    const std::uint32_t count = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    if (count == 0) {
+        return "the page has no image data";
+    }
+    if (count > fileSize) {
+        return "the page declares " + std::to_string(count) + " " + kind +
+               "s, more than the file could hold";
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        int offsetError = 0;
+        int countError = 0;
+        const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tiff, i, &offsetError);
+        const std::uint64_t bytes = TIFFGetStrileByteCountWithErr(tiff, i, &countError);
+        if (offsetError || countError) {
+            return "cannot read where " + kind + " " + std::to_string(i + 1) + " is stored";
+        }
+        if (bytes > fileSize || offset > fileSize - bytes) {
+            return kind + " " + std::to_string(i + 1) +
+                   " lies beyond the end of the file (the file is damaged or cut off)";
+        }
+    }
+    return {};
+}
+
+Density ReadDensity(TIFF* tiff) {
+    float x = 0;
+    float y = 0;
+    std::uint16_t unit = RESUNIT_INCH;
+    if (!TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x)) {
+        return {};
+    }
+    if (!TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y)) {
+        y = x;
+    }
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
+    const auto densityX = DensityValue(x);
+    const auto densityY = DensityValue(y);
+    if (!densityX || !densityY) {
+        return {};
+    }
+    const std::uint8_t jfifUnit = unit == RESUNIT_CENTIMETER ? 2 : unit == RESUNIT_NONE ? 0 : 1;
+    return {jfifUnit, *densityX, *densityY};
+}
+
+std::optional<SampleConverter> NativeConverter(TIFF* tiff, const Layout& layout) {
+    if (!OneOf(layout.sampleFormat, {SAMPLEFORMAT_UINT, SAMPLEFORMAT_VOID}) ||
+        layout.compression == COMPRESSION_OJPEG) {
+        return std::nullopt;
+    }
+    SampleConverter::Format format;
+    format.bitsPerSample = layout.bitsPerSample;
+    format.samplesPerPixel = layout.samplesPerPixel;
+    format.separatePlanes = layout.planar == PLANARCONFIG_SEPARATE;
+    int colourSamples = 1;
+    const int bits = layout.bitsPerSample;
+    switch (layout.photometric) {
+        case PHOTOMETRIC_MINISWHITE:
+        case PHOTOMETRIC_MINISBLACK:
+            if (!OneOf(bits, {1, 2, 4, 8, 16})) {
+                return std::nullopt;
+            }
+            format.model = ColourModel::Grey;
+            format.minIsWhite = layout.photometric == PHOTOMETRIC_MINISWHITE;
+            break;
+        case PHOTOMETRIC_PALETTE: {
+            auto palette = OneOf(bits, {1, 2, 4, 8}) ? ReadPalette(tiff, bits) : std::nullopt;
+            if (!palette) {
+                return std::nullopt;
+            }
+            format.model = ColourModel::Palette;
+            return SampleConverter(format, std::move(*palette));
+        }
+        case PHOTOMETRIC_RGB:
+            format.model = ColourModel::Rgb;
+            colourSamples = 3;
+            break;
+        case PHOTOMETRIC_SEPARATED:
+            if (layout.inkSet != INKSET_CMYK) {
+                return std::nullopt;
+            }
+            format.model = ColourModel::Cmyk;
+            colourSamples = 4;
+            break;
+        default:
+            return std::nullopt;
+    }
+    if (colourSamples > 1 && !OneOf(bits, {8, 16})) {
+        return std::nullopt;
+    }
+    if (layout.samplesPerPixel < colourSamples) {
+        return std::nullopt;
+    }
+    const bool alpha =
+        OneOf(layout.firstExtraType, {EXTRASAMPLE_ASSOCALPHA, EXTRASAMPLE_UNASSALPHA});
+    if (alpha && format.model != ColourModel::Cmyk &&
+        layout.samplesPerPixel - layout.extraSamples == colourSamples) {
+        format.alphaSample = colourSamples;
+        format.alphaAssociated = layout.firstExtraType == EXTRASAMPLE_ASSOCALPHA;
+    }
+    return SampleConverter(format);
+}
+
+// The raster as stored and as handed to the JPEG encoder must both stay within the limit.
+std::string CheckPageSize(TIFF* tiff, const Layout& layout, int components) {
+    std::uint64_t storedRowBytes = TIFFScanlineSize64(tiff);
+    if (layout.planar == PLANARCONFIG_SEPARATE) {
+        storedRowBytes *= layout.samplesPerPixel;
+    }
+    const std::uint64_t decodedRowBytes = std::uint64_t{layout.width} * components;
+    return CheckSize("decoding the page",
+                     std::max(storedRowBytes, decodedRowBytes) * layout.height);
+}
+
+}  // namespace vellumax::converter

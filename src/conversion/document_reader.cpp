@@ -1,0 +1,992 @@
+#include "conversion/document_reader.h"
+
+#include <tiffio.h>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "platform/runtime_error.h"
+
+namespace vellumax {
+
+namespace {
+
+// The largest page this reader decodes. Beyond it a declared size is far more likely a damaged
+// or hostile file than a scanned page.
+constexpr std::uint64_t kMaxDecodedPageBytes = std::uint64_t{1} << 30;
+// Decoded bytes in one written strip, so that no reader of the result needs a page in memory.
+constexpr std::uint64_t kStripBytes = 256 * 1024;
+// Pixels libtiff's RGBA reader renders at a time for the unusual pixel forms.
+constexpr std::uint64_t kRenderBandPixels = 1024 * 1024;
+// The imaging component's own codecs, which no libtiff decodes.
+constexpr std::array<std::uint16_t, 3> kImagingCodecs = {34718, 34719, 34720};
+
+ReaderFailure Failure(int number, const QString& text, const QString& detail) {
+    return {number, detail.isEmpty() ? text : text + ": " + detail};
+}
+ReaderFailure FileNotFound() {
+    return {53, "File not found"};
+}
+ReaderFailure AccessError(const QString& detail = {}) {
+    return Failure(75, "Path/File access error", detail);
+}
+ReaderFailure InvalidFormat(const QString& detail = {}) {
+    return Failure(321, "Invalid file format", detail);
+}
+ReaderFailure TooLarge(const QString& detail) {
+    return Failure(7, "Out of memory", detail);
+}
+
+// The run-time wording of a system error, told after "Path/File access error".
+QString SystemReason(int errorNumber, FileAccess access) {
+    const QString reason = ErrorFromErrno(errorNumber, access).description();
+    return reason == AccessError().description ? QString::fromLocal8Bit(std::strerror(errorNumber))
+                                               : reason;
+}
+
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        std::swap(descriptor_, other.descriptor_);
+        return *this;
+    }
+    ~FileDescriptor() {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+    }
+    int get() const { return descriptor_; }
+    // Closes now, so that a late write error is seen.
+    int Close() { return ::close(std::exchange(descriptor_, -1)); }
+
+private:
+    int descriptor_ = -1;
+};
+
+// Collects what libtiff says about one handle, so that nothing reaches the terminal and its
+// words can become the failure's description. Some refusals (a directory chain that loops)
+// come only as a warning, so the latest warning is kept for a failure without an error.
+class LibtiffMessages {
+public:
+    LibtiffMessages() : options_(TIFFOpenOptionsAlloc(), &TIFFOpenOptionsFree) {
+        if (options_) {
+            TIFFOpenOptionsSetErrorHandlerExtR(options_.get(), &RecordError, &firstError_);
+            TIFFOpenOptionsSetWarningHandlerExtR(options_.get(), &RecordWarning, &lastWarning_);
+            TIFFOpenOptionsSetMaxSingleMemAlloc(options_.get(), kMaxDecodedPageBytes);
+        }
+    }
+    LibtiffMessages(const LibtiffMessages&) = delete;
+    LibtiffMessages& operator=(const LibtiffMessages&) = delete;
+
+    TIFFOpenOptions* options() const { return options_.get(); }
+    bool hasError() const { return !firstError_.isEmpty(); }
+    QString Reason() const { return hasError() ? firstError_ : lastWarning_; }
+
+private:
+    // The module (a function or file name) is left out: the user knows which file it was.
+    static QString Format(const char* format, va_list arguments) {
+        std::array<char, 512> buffer{};
+        std::vsnprintf(buffer.data(), buffer.size(), format, arguments);
+        return QString::fromLocal8Bit(buffer.data());
+    }
+    // Both return "handled", as libtiff's global handlers would print.
+    static int RecordError(TIFF*, void* error, const char*, const char* format, va_list arguments) {
+        auto& text = *static_cast<QString*>(error);
+        if (text.isEmpty()) {
+            text = Format(format, arguments);
+        }
+        return 1;
+    }
+    static int RecordWarning(TIFF*, void* warning, const char*, const char* format,
+                             va_list arguments) {
+        *static_cast<QString*>(warning) = Format(format, arguments);
+        return 1;
+    }
+
+    std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options_;
+    QString firstError_;
+    QString lastWarning_;
+};
+
+using TiffHandle = std::unique_ptr<TIFF, decltype(&TIFFClose)>;
+
+// One file as libtiff sees it through client procedures. A document-imaging file's header
+// reads "II" in place of "EP", as the little-endian TIFF structure after it needs: libtiff
+// knows "EP" only when it was built with its optional MDI support. The file itself is read
+// with pread only and never written.
+struct Stream {
+    int descriptor = -1;
+    std::uint64_t size = 0;  // of the source; the target's is asked of the system
+    bool writable = false;
+    bool imagingHeader = false;
+    std::uint64_t position = 0;
+    int systemError = 0;
+};
+
+tmsize_t ReadStream(thandle_t handle, void* buffer, tmsize_t size) {
+    auto& stream = *static_cast<Stream*>(handle);
+    auto* bytes = static_cast<char*>(buffer);
+    tmsize_t done = 0;
+    while (done < size) {
+        const ssize_t count =
+            ::pread(stream.descriptor, bytes + done, static_cast<size_t>(size - done),
+                    static_cast<off_t>(stream.position + done));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            stream.systemError = errno;
+            return -1;
+        }
+        if (count == 0) {
+            break;
+        }
+        done += count;
+    }
+    for (std::uint64_t at = stream.position; stream.imagingHeader && at < 2; ++at) {
+        if (at < stream.position + done) {
+            bytes[at - stream.position] = 'I';
+        }
+    }
+    stream.position += done;
+    return done;
+}
+
+tmsize_t WriteStream(thandle_t handle, void* buffer, tmsize_t size) {
+    auto& stream = *static_cast<Stream*>(handle);
+    if (!stream.writable) {
+        return -1;
+    }
+    const auto* bytes = static_cast<const char*>(buffer);
+    tmsize_t done = 0;
+    while (done < size) {
+        const ssize_t count =
+            ::pwrite(stream.descriptor, bytes + done, static_cast<size_t>(size - done),
+                     static_cast<off_t>(stream.position + done));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            stream.systemError = count < 0 ? errno : ENOSPC;
+            return -1;
+        }
+        done += count;
+    }
+    stream.position += done;
+    return done;
+}
+
+toff_t StreamSize(thandle_t handle) {
+    const auto& stream = *static_cast<Stream*>(handle);
+    struct stat status {};
+    if (stream.writable && ::fstat(stream.descriptor, &status) == 0) {
+        return static_cast<toff_t>(status.st_size);
+    }
+    return stream.size;
+}
+
+toff_t SeekStream(thandle_t handle, toff_t offset, int whence) {
+    auto& stream = *static_cast<Stream*>(handle);
+    // Offsets wrap as unsigned values do, which is how libtiff passes a step back.
+    switch (whence) {
+        case SEEK_SET:
+            stream.position = offset;
+            break;
+        case SEEK_CUR:
+            stream.position += offset;
+            break;
+        case SEEK_END:
+            stream.position = StreamSize(handle) + offset;
+            break;
+        default:
+            return static_cast<toff_t>(-1);
+    }
+    // No offset of a real file reaches this; a damaged one must not reach pread as negative.
+    if (stream.position > static_cast<std::uint64_t>(INT64_MAX)) {
+        return static_cast<toff_t>(-1);
+    }
+    return stream.position;
+}
+
+// The descriptor has its own owner.
+int CloseStream(thandle_t) {
+    return 0;
+}
+int MapNothing(thandle_t, void**, toff_t*) {
+    return 0;
+}
+void UnmapNothing(thandle_t, void*, toff_t) {}
+
+TIFF* OpenTiff(const QByteArray& name, const char* mode, Stream& stream,
+               const LibtiffMessages& messages) {
+    return TIFFClientOpenExt(name.constData(), mode, &stream, &ReadStream, &WriteStream,
+                             &SeekStream, &CloseStream, &StreamSize, &MapNothing, &UnmapNothing,
+                             messages.options());
+}
+
+struct SourceFile {
+    FileDescriptor descriptor;
+    std::uint64_t size = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool imagingHeader = false;
+};
+
+enum class Header { Imaging, Tiff, Unknown };
+
+Header HeaderKind(const char* bytes) {
+    const QByteArray magic(bytes, 4);
+    if (magic == QByteArray("EP*\0", 4)) {
+        return Header::Imaging;
+    }
+    // Classic TIFF in both byte orders, and BigTIFF, which libtiff reads just as well.
+    for (const char* tiff : {"II*\0", "MM\0*", "II+\0", "MM\0+"}) {
+        if (magic == QByteArray(tiff, 4)) {
+            return Header::Tiff;
+        }
+    }
+    return Header::Unknown;
+}
+
+std::optional<ReaderFailure> OpenSource(const QString& path, SourceFile& source) {
+    // Non-blocking, so that a named pipe cannot hold the open; only regular files go on.
+    source.descriptor = FileDescriptor(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (source.descriptor.get() < 0) {
+        return errno == ENOENT ? FileNotFound()
+                               : AccessError(SystemReason(errno, FileAccess::Read));
+    }
+    struct stat status {};
+    if (::fstat(source.descriptor.get(), &status) != 0) {
+        return AccessError(SystemReason(errno, FileAccess::Read));
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return AccessError("the path names a folder");
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return AccessError("the path names no regular file");
+    }
+    source.size = static_cast<std::uint64_t>(status.st_size);
+    source.device = status.st_dev;
+    source.inode = status.st_ino;
+
+    // A header and the first directory's offset: anything shorter is no document.
+    std::array<char, 8> header{};
+    const ssize_t count = ::pread(source.descriptor.get(), header.data(), header.size(), 0);
+    if (count < 0) {
+        return AccessError(SystemReason(errno, FileAccess::Read));
+    }
+    const Header kind =
+        count == static_cast<ssize_t>(header.size()) ? HeaderKind(header.data()) : Header::Unknown;
+    if (kind == Header::Unknown) {
+        return InvalidFormat();
+    }
+    source.imagingHeader = kind == Header::Imaging;
+    return std::nullopt;
+}
+
+// One libtiff reading of the source. Each has its own position and messages.
+class SourceReading {
+public:
+    SourceReading(const SourceFile& file, const QByteArray& name)
+        : stream_{file.descriptor.get(), file.size, false, file.imagingHeader},
+          tiff_(OpenTiff(name, "r", stream_, messages_), &TIFFClose) {}
+
+    TIFF* tiff() const { return tiff_.get(); }
+    std::uint64_t fileSize() const { return stream_.size; }
+    ReaderFailure Failure(const QString& fallback = {}) const {
+        if (stream_.systemError != 0) {
+            return AccessError(SystemReason(stream_.systemError, FileAccess::Read));
+        }
+        const QString reason = messages_.Reason();
+        return InvalidFormat(reason.isEmpty() ? fallback : reason);
+    }
+
+private:
+    Stream stream_;
+    LibtiffMessages messages_;
+    TiffHandle tiff_;
+};
+
+// The written TIFF file, little-endian and classic, on a descriptor owned elsewhere.
+class TargetWriting {
+public:
+    TargetWriting(int descriptor, const QByteArray& name)
+        : stream_{descriptor, 0, true, false},
+          tiff_(OpenTiff(name, "wl", stream_, messages_), &TIFFClose) {}
+
+    TIFF* tiff() const { return tiff_.get(); }
+    bool Finish() {
+        tiff_.reset();  // writes whatever libtiff still holds
+        return stream_.systemError == 0 && !messages_.hasError();
+    }
+    ReaderFailure Failure() const {
+        if (stream_.systemError != 0) {
+            return AccessError(SystemReason(stream_.systemError, FileAccess::Write));
+        }
+        return AccessError(messages_.Reason());
+    }
+
+private:
+    Stream stream_;
+    LibtiffMessages messages_;
+    TiffHandle tiff_;
+};
+
+// A temporary file in the target's folder, renamed onto the target once complete and removed
+// otherwise, so that the target path never shows a partial document.
+class PendingTarget {
+public:
+    PendingTarget() = default;
+    PendingTarget(const PendingTarget&) = delete;
+    PendingTarget& operator=(const PendingTarget&) = delete;
+    ~PendingTarget() {
+        if (!path_.isEmpty()) {
+            ::unlink(path_.constData());
+        }
+    }
+
+    int descriptor() const { return descriptor_.get(); }
+
+    std::optional<ReaderFailure> Create(const QString& target) {
+        QString folder = QFileInfo(target).path();
+        if (folder.isEmpty()) {
+            folder = ".";
+        }
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            const QString name =
+                QString(".vellumax-%1.tmp")
+                    .arg(QRandomGenerator::global()->generate(), 8, 16, QChar('0'));
+            const QByteArray path = QFile::encodeName(folder + "/" + name);
+            const int descriptor =
+                ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (descriptor >= 0) {
+                descriptor_ = FileDescriptor(descriptor);
+                path_ = path;
+                return std::nullopt;
+            }
+            if (errno != EEXIST) {
+                return AccessError(SystemReason(errno, FileAccess::Write));
+            }
+        }
+        return AccessError(SystemReason(EEXIST, FileAccess::Write));
+    }
+
+    std::optional<ReaderFailure> Commit(const QString& target) {
+        if (::fdatasync(descriptor_.get()) != 0 || descriptor_.Close() != 0) {
+            return AccessError(SystemReason(errno, FileAccess::Write));
+        }
+        if (::rename(path_.constData(), QFile::encodeName(target).constData()) != 0) {
+            return AccessError(SystemReason(errno, FileAccess::Write));
+        }
+        path_.clear();
+        return std::nullopt;
+    }
+
+private:
+    FileDescriptor descriptor_;
+    QByteArray path_;
+};
+
+// How a page's pixels are read and what they become.
+enum class PageKind {
+    Bilevel,  // 1-bit, kept as it is
+    Grey,     // 2, 4, 8 or 16-bit grey, becomes 8-bit grey
+    Palette,  // 1 to 8-bit indexes, become RGB
+    Rgb,      // 8 or 16-bit RGB, interleaved (JPEG's YCbCr decoded to RGB by libtiff)
+    Rendered  // everything else libtiff's RGBA reader knows, becomes RGB over white
+};
+
+struct PageLayout {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint16_t bitsPerSample = 1;
+    std::uint16_t samplesPerPixel = 1;
+    std::uint16_t photometric = PHOTOMETRIC_MINISWHITE;
+    std::uint16_t planar = PLANARCONFIG_CONTIG;
+    std::uint16_t compression = COMPRESSION_NONE;
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    bool tiled = false;
+    std::uint32_t tileWidth = 0;
+    std::uint32_t blockRows = 0;  // of a strip or a tile, at most the page's height
+    PageKind kind = PageKind::Rendered;
+
+    std::uint16_t outputSamples() const {
+        return kind == PageKind::Bilevel || kind == PageKind::Grey ? 1 : 3;
+    }
+    std::uint16_t outputBits() const { return kind == PageKind::Bilevel ? 1 : 8; }
+    std::uint64_t outputRowBytes() const {
+        return (std::uint64_t{width} * outputSamples() * outputBits() + 7) / 8;
+    }
+};
+
+bool IsJpegYCbCr(const PageLayout& layout) {
+    return layout.photometric == PHOTOMETRIC_YCBCR && layout.compression == COMPRESSION_JPEG;
+}
+
+bool HasOnlyPlainExtraSamples(TIFF* tiff) {
+    std::uint16_t count = 0;
+    std::uint16_t* kinds = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds)) {
+        return true;
+    }
+    return std::all_of(kinds, kinds + count,
+                       [](std::uint16_t kind) { return kind == EXTRASAMPLE_UNSPECIFIED; });
+}
+
+// Tiles are copied into a band of rows, which needs every tile to start on a byte.
+bool TilesStartOnBytes(const PageLayout& layout) {
+    return std::uint64_t{layout.tileWidth} * layout.bitsPerSample * layout.samplesPerPixel % 8 == 0;
+}
+
+std::optional<PageKind> DirectKind(TIFF* tiff, const PageLayout& layout) {
+    const std::uint16_t bits = layout.bitsPerSample;
+    const bool interleaved = layout.samplesPerPixel == 1 || layout.planar == PLANARCONFIG_CONTIG;
+    if (!interleaved || (layout.tiled && !TilesStartOnBytes(layout))) {
+        return std::nullopt;
+    }
+    const bool grey = (layout.photometric == PHOTOMETRIC_MINISWHITE ||
+                       layout.photometric == PHOTOMETRIC_MINISBLACK) &&
+                      layout.samplesPerPixel == 1;
+    if (grey && bits == 1) {
+        return PageKind::Bilevel;
+    }
+    if (grey && (bits == 2 || bits == 4 || bits == 8 || bits == 16)) {
+        return PageKind::Grey;
+    }
+    if (layout.photometric == PHOTOMETRIC_PALETTE && layout.samplesPerPixel == 1 &&
+        (bits == 1 || bits == 2 || bits == 4 || bits == 8)) {
+        return PageKind::Palette;
+    }
+    if (layout.photometric == PHOTOMETRIC_RGB && layout.samplesPerPixel >= 3 &&
+        (bits == 8 || bits == 16) && HasOnlyPlainExtraSamples(tiff)) {
+        return PageKind::Rgb;
+    }
+    if (IsJpegYCbCr(layout) && layout.samplesPerPixel == 3 && bits == 8) {
+        return PageKind::Rgb;
+    }
+    return std::nullopt;
+}
+
+// Reads the current directory's layout; the failure names the page.
+std::optional<ReaderFailure> ReadLayout(TIFF* tiff, int page, PageLayout& layout) {
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &layout.compression);
+    const auto codec = std::find(kImagingCodecs.begin(), kImagingCodecs.end(), layout.compression);
+    if (codec != kImagingCodecs.end()) {
+        return InvalidFormat(QString("page %1 uses the imaging codec %2, which cannot be decoded")
+                                 .arg(page)
+                                 .arg(*codec));
+    }
+    if (!TIFFIsCODECConfigured(layout.compression)) {
+        return InvalidFormat(QString("page %1 uses compression %2, which cannot be decoded")
+                                 .arg(page)
+                                 .arg(layout.compression));
+    }
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &layout.width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &layout.height);
+    if (layout.width == 0 || layout.height == 0 ||
+        !TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &layout.photometric)) {
+        return InvalidFormat(QString("page %1 has no size or no colour form").arg(page));
+    }
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &layout.bitsPerSample);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &layout.samplesPerPixel);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &layout.planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &layout.orientation);
+    layout.tiled = TIFFIsTiled(tiff) != 0;
+    if (layout.tiled) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &layout.tileWidth);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &layout.blockRows);
+    } else {
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &layout.blockRows);
+    }
+    if (layout.blockRows == 0 || (layout.tiled && layout.tileWidth == 0)) {
+        return InvalidFormat(QString("page %1 is stored in blocks of no size").arg(page));
+    }
+    layout.blockRows = std::min(layout.blockRows, layout.height);
+
+    if (const auto kind = DirectKind(tiff, layout)) {
+        layout.kind = *kind;
+        return std::nullopt;
+    }
+    std::array<char, 1024> reason{};
+    if (!TIFFRGBAImageOK(tiff, reason.data())) {
+        return InvalidFormat(
+            QString("page %1 cannot be converted: %2").arg(page).arg(reason.data()));
+    }
+    layout.kind = PageKind::Rendered;
+    return std::nullopt;
+}
+
+// Bytes needed for `height` rows of `bitsPerRow`, in floating point so nothing can wrap.
+double Bytes(double bitsPerRow, double height) {
+    return std::ceil(bitsPerRow / 8) * height;
+}
+
+// Refuses what would need too much memory or lies outside the file, before anything is read.
+std::optional<ReaderFailure> CheckLimits(TIFF* tiff, int page, const PageLayout& layout,
+                                         std::uint64_t fileSize) {
+    const double limit = static_cast<double>(kMaxDecodedPageBytes);
+    const double stored =
+        Bytes(static_cast<double>(layout.width) * layout.bitsPerSample * layout.samplesPerPixel,
+              layout.height);
+    const double written =
+        Bytes(static_cast<double>(layout.width) * layout.outputSamples() * layout.outputBits(),
+              layout.height);
+    if (std::max(stored, written) > limit) {
+        return TooLarge(QString("page %1 is %2 x %3 pixels, which needs more than 1 GiB decoded")
+                            .arg(page)
+                            .arg(layout.width)
+                            .arg(layout.height));
+    }
+    // libtiff's RGBA reader renders whole strips or tile rows, four bytes a pixel.
+    const double block =
+        std::max(layout.tiled ? static_cast<double>(TIFFTileSize64(tiff))
+                              : static_cast<double>(TIFFStripSize64(tiff)),
+                 layout.kind == PageKind::Rendered ? 4.0 * layout.width * layout.blockRows : 0.0);
+    if (block > limit) {
+        return TooLarge(
+            QString("page %1 is stored in blocks that need more than 1 GiB decoded").arg(page));
+    }
+    const std::uint32_t blocks = TIFFNumberOfStrips(tiff);  // tiles, for a tiled page
+    for (std::uint32_t index = 0; index < blocks; ++index) {
+        const std::uint64_t offset = TIFFGetStrileOffset(tiff, index);
+        const std::uint64_t count = TIFFGetStrileByteCount(tiff, index);
+        if (count > fileSize || offset > fileSize - count) {
+            return InvalidFormat(
+                QString("page %1 is cut short: its image data reach past the end of the file")
+                    .arg(page));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<ReaderFailure> CheckPage(TIFF* tiff, int page, std::uint64_t fileSize) {
+    PageLayout layout;
+    if (auto failure = ReadLayout(tiff, page, layout)) {
+        return failure;
+    }
+    return CheckLimits(tiff, page, layout, fileSize);
+}
+
+bool IsReducedImage(TIFF* tiff) {
+    std::uint32_t subfileType = 0;
+    return TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &subfileType) &&
+           (subfileType & FILETYPE_REDUCEDIMAGE) != 0;
+}
+
+// Calls `visit(tiff, page number)` for each page of the main directory chain, in order.
+// Reduced-resolution images in the chain are no pages, and SubIFDs (thumbnails) are never
+// entered.
+template <typename Visit>
+std::optional<ReaderFailure> ForEachPage(SourceReading& reading, Visit visit) {
+    TIFF* const tiff = reading.tiff();
+    std::set<std::uint64_t> seen;
+    int page = 0;
+    for (;;) {
+        if (!seen.insert(TIFFCurrentDirOffset(tiff)).second) {
+            return InvalidFormat("the page chain loops back to an earlier page");
+        }
+        if (!IsReducedImage(tiff)) {
+            if (auto failure = visit(tiff, ++page)) {
+                return failure;
+            }
+        }
+        if (TIFFLastDirectory(tiff)) {
+            break;
+        }
+        if (!TIFFReadDirectory(tiff)) {
+            return reading.Failure(QString("the page chain breaks off after page %1").arg(page));
+        }
+    }
+    if (page == 0) {
+        return InvalidFormat("the document holds no page");
+    }
+    return std::nullopt;
+}
+
+// A sample of a stored row: 1, 2 and 4-bit samples are packed from the high bit on; 16-bit
+// ones come in the machine's byte order from libtiff.
+std::uint32_t StoredSample(const std::uint8_t* row, std::uint64_t index, std::uint16_t bits) {
+    if (bits == 8) {
+        return row[index];
+    }
+    if (bits == 16) {
+        std::uint16_t value = 0;
+        std::memcpy(&value, row + 2 * index, sizeof value);
+        return value;
+    }
+    const std::uint64_t bit = index * bits;
+    return (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+}
+
+std::uint8_t ToByte(std::uint32_t sample, std::uint16_t bits) {
+    if (bits == 8) {
+        return static_cast<std::uint8_t>(sample);
+    }
+    const std::uint32_t maximum = bits == 16 ? 65535 : (1u << bits) - 1;
+    return static_cast<std::uint8_t>((sample * 255 + maximum / 2) / maximum);
+}
+
+using Rgb = std::array<std::uint8_t, 3>;
+
+// The colour map as 8-bit colours. Some writers store 8-bit values in the 16-bit map; like
+// libtiff's own reader, a map with no value above 255 is taken as such.
+std::vector<Rgb> PaletteColours(TIFF* tiff, std::uint16_t bits) {
+    std::vector<Rgb> colours(std::size_t{1} << bits);
+    std::uint16_t* maps[3] = {};
+    if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &maps[0], &maps[1], &maps[2])) {
+        return colours;
+    }
+    bool eightBit = true;
+    for (const std::uint16_t* map : maps) {
+        eightBit = eightBit && std::all_of(map, map + colours.size(),
+                                           [](std::uint16_t value) { return value < 256; });
+    }
+    for (std::size_t index = 0; index < colours.size(); ++index) {
+        for (std::size_t channel = 0; channel < 3; ++channel) {
+            const std::uint16_t value = maps[channel][index];
+            colours[index][channel] =
+                static_cast<std::uint8_t>(eightBit ? value : (value * 255u + 32767) / 65535);
+        }
+    }
+    return colours;
+}
+
+// Hands out the stored rows of a page top to bottom: a scanline at a time from strips, which
+// keeps memory to libtiff's strip buffer, or a band of one tile row from tiles.
+class StoredRows {
+public:
+    StoredRows(TIFF* tiff, const PageLayout& layout)
+        : tiff_(tiff),
+          layout_(layout),
+          rowBytes_(static_cast<std::size_t>(TIFFScanlineSize64(tiff))) {
+        if (layout_.tiled) {
+            tile_.resize(static_cast<std::size_t>(TIFFTileSize64(tiff)));
+            band_.resize(rowBytes_ * layout_.blockRows);
+        } else {
+            band_.resize(rowBytes_);
+        }
+    }
+
+    // The row, or nullptr when libtiff could not decode it. Rows are asked for in order.
+    const std::uint8_t* Row(std::uint32_t row) {
+        if (!layout_.tiled) {
+            return TIFFReadScanline(tiff_, band_.data(), row, 0) < 0 ? nullptr : band_.data();
+        }
+        if (row % layout_.blockRows == 0 && !LoadTileRow(row)) {
+            return nullptr;
+        }
+        return band_.data() + std::size_t{row % layout_.blockRows} * rowBytes_;
+    }
+
+private:
+    bool LoadTileRow(std::uint32_t top) {
+        const std::uint64_t bitsPerPixel =
+            std::uint64_t{layout_.bitsPerSample} * layout_.samplesPerPixel;
+        const std::size_t tileRowBytes = static_cast<std::size_t>(TIFFTileRowSize64(tiff_));
+        const std::uint32_t rows = std::min(layout_.blockRows, layout_.height - top);
+        for (std::uint32_t x = 0; x < layout_.width; x += layout_.tileWidth) {
+            if (TIFFReadTile(tiff_, tile_.data(), x, top, 0, 0) < 0) {
+                return false;
+            }
+            const std::size_t start = static_cast<std::size_t>(x * bitsPerPixel / 8);
+            const std::size_t bytes = std::min(tileRowBytes, rowBytes_ - start);
+            for (std::uint32_t row = 0; row < rows; ++row) {
+                std::memcpy(band_.data() + row * rowBytes_ + start,
+                            tile_.data() + row * tileRowBytes, bytes);
+            }
+        }
+        return true;
+    }
+
+    TIFF* tiff_;
+    PageLayout layout_;
+    std::size_t rowBytes_;
+    std::vector<std::uint8_t> tile_;
+    std::vector<std::uint8_t> band_;
+};
+
+// Turns stored rows into written rows for the kinds read directly.
+class RowConverter {
+public:
+    RowConverter(TIFF* tiff, const PageLayout& layout) : layout_(layout) {
+        if (layout.kind == PageKind::Palette) {
+            colours_ = PaletteColours(tiff, layout.bitsPerSample);
+        }
+    }
+
+    void Convert(const std::uint8_t* stored, std::uint8_t* written) const {
+        const std::uint16_t bits = layout_.bitsPerSample;
+        const std::uint32_t width = layout_.width;
+        switch (layout_.kind) {
+            case PageKind::Bilevel:
+                std::memcpy(written, stored, layout_.outputRowBytes());
+                break;
+            case PageKind::Grey: {
+                const bool invert = layout_.photometric == PHOTOMETRIC_MINISWHITE;
+                for (std::uint32_t x = 0; x < width; ++x) {
+                    const std::uint8_t value = ToByte(StoredSample(stored, x, bits), bits);
+                    written[x] = invert ? 255 - value : value;
+                }
+                break;
+            }
+            case PageKind::Palette:
+                for (std::uint32_t x = 0; x < width; ++x) {
+                    const Rgb& colour = colours_[StoredSample(stored, x, bits)];
+                    std::memcpy(written + 3 * std::size_t{x}, colour.data(), 3);
+                }
+                break;
+            case PageKind::Rgb: {
+                // A JPEG page's samples come decoded to RGB, three to a pixel.
+                const std::uint64_t samples = IsJpegYCbCr(layout_) ? 3 : layout_.samplesPerPixel;
+                for (std::uint32_t x = 0; x < width; ++x) {
+                    for (std::uint64_t channel = 0; channel < 3; ++channel) {
+                        written[3 * std::size_t{x} + channel] =
+                            ToByte(StoredSample(stored, x * samples + channel, bits), bits);
+                    }
+                }
+                break;
+            }
+            case PageKind::Rendered:
+                break;
+        }
+    }
+
+private:
+    PageLayout layout_;
+    std::vector<Rgb> colours_;
+};
+
+// The unusual pixel forms through libtiff's RGBA reader, a band of rows at a time, as RGB over
+// white paper. libtiff's RGBA pixels carry premultiplied alpha. The reader decodes every strip
+// or tile a band touches, so bands hold whole ones: a page in one strip is decoded once, not
+// once a band.
+class RenderedRows {
+public:
+    RenderedRows(TIFF* tiff, const PageLayout& layout)
+        : layout_(layout), bandRows_(BandRows(layout)) {
+        std::array<char, 1024> reason{};
+        begun_ = TIFFRGBAImageBegin(&image_, tiff, 0, reason.data()) != 0;
+        // Rows as stored: the orientation tag goes to the written page unchanged.
+        image_.req_orientation = layout.orientation;
+        pixels_.resize(std::size_t{layout.width} * bandRows_);
+    }
+    RenderedRows(const RenderedRows&) = delete;
+    RenderedRows& operator=(const RenderedRows&) = delete;
+    ~RenderedRows() {
+        if (begun_) {
+            TIFFRGBAImageEnd(&image_);
+        }
+    }
+
+    bool Row(std::uint32_t row, std::uint8_t* written) {
+        if (!begun_) {
+            return false;
+        }
+        if (row % bandRows_ == 0) {
+            image_.row_offset = static_cast<int>(row);
+            image_.col_offset = 0;
+            const std::uint32_t rows = std::min(bandRows_, layout_.height - row);
+            if (!TIFFRGBAImageGet(&image_, pixels_.data(), layout_.width, rows)) {
+                return false;
+            }
+        }
+        const std::uint32_t* pixel = pixels_.data() + std::size_t{row % bandRows_} * layout_.width;
+        for (std::uint32_t x = 0; x < layout_.width; ++x, ++pixel) {
+            const std::uint32_t paper = 255 - TIFFGetA(*pixel);
+            written[3 * std::size_t{x}] = static_cast<std::uint8_t>(TIFFGetR(*pixel) + paper);
+            written[3 * std::size_t{x} + 1] = static_cast<std::uint8_t>(TIFFGetG(*pixel) + paper);
+            written[3 * std::size_t{x} + 2] = static_cast<std::uint8_t>(TIFFGetB(*pixel) + paper);
+        }
+        return true;
+    }
+
+private:
+    static std::uint32_t BandRows(const PageLayout& layout) {
+        const std::uint64_t blocks =
+            std::max<std::uint64_t>(1, kRenderBandPixels / layout.width / layout.blockRows);
+        return static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(blocks * layout.blockRows, layout.height));
+    }
+
+    PageLayout layout_;
+    std::uint32_t bandRows_;
+    TIFFRGBAImage image_{};
+    bool begun_ = false;
+    std::vector<std::uint32_t> pixels_;
+};
+
+// Resolutions go over only when a rational can carry them; a wild value is dropped.
+void CopyResolution(TIFF* in, TIFF* out) {
+    for (const ttag_t tag : {TIFFTAG_XRESOLUTION, TIFFTAG_YRESOLUTION}) {
+        float value = 0;
+        if (TIFFGetField(in, tag, &value) && std::isfinite(value) && value > 0 && value < 1e7f) {
+            TIFFSetField(out, tag, static_cast<double>(value));
+        }
+    }
+    std::uint16_t unit = 0;
+    if (TIFFGetField(in, TIFFTAG_RESOLUTIONUNIT, &unit)) {
+        TIFFSetField(out, TIFFTAG_RESOLUTIONUNIT, unit);
+    }
+}
+
+bool WritePageTags(TIFF* in, TIFF* out, const PageLayout& layout, int page, int pageCount) {
+    const bool bilevel = layout.kind == PageKind::Bilevel;
+    const std::uint16_t photometric = bilevel                         ? layout.photometric
+                                      : layout.kind == PageKind::Grey ? PHOTOMETRIC_MINISBLACK
+                                                                      : PHOTOMETRIC_RGB;
+    const auto rowsPerStrip = static_cast<std::uint32_t>(
+        std::clamp<std::uint64_t>(kStripBytes / layout.outputRowBytes(), 1, layout.height));
+    const bool written = TIFFSetField(out, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) &&
+                         TIFFSetField(out, TIFFTAG_IMAGEWIDTH, layout.width) &&
+                         TIFFSetField(out, TIFFTAG_IMAGELENGTH, layout.height) &&
+                         TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, layout.outputBits()) &&
+                         TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, layout.outputSamples()) &&
+                         TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+                         TIFFSetField(out, TIFFTAG_PHOTOMETRIC, photometric) &&
+                         TIFFSetField(out, TIFFTAG_COMPRESSION,
+                                      bilevel ? COMPRESSION_CCITTFAX4 : COMPRESSION_NONE) &&
+                         TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) &&
+                         TIFFSetField(out, TIFFTAG_ORIENTATION, layout.orientation) &&
+                         TIFFSetField(out, TIFFTAG_PAGENUMBER, page - 1, pageCount);
+    CopyResolution(in, out);
+    return written;
+}
+
+std::optional<ReaderFailure> CopyPage(TIFF* in, const SourceReading& reading, TargetWriting& target,
+                                      int page, int pageCount) {
+    PageLayout layout;
+    // Checked again, as the file may have changed since the survey.
+    auto failure = ReadLayout(in, page, layout);
+    if (!failure) {
+        failure = CheckLimits(in, page, layout, reading.fileSize());
+    }
+    if (failure) {
+        return failure;
+    }
+    if (IsJpegYCbCr(layout)) {
+        TIFFSetField(in, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
+    TIFF* const out = target.tiff();
+    if (!WritePageTags(in, out, layout, page, pageCount)) {
+        return target.Failure();
+    }
+    std::vector<std::uint8_t> written(static_cast<std::size_t>(layout.outputRowBytes()));
+    const bool rendered = layout.kind == PageKind::Rendered;
+    std::optional<RenderedRows> renderedRows;
+    std::optional<StoredRows> storedRows;
+    if (rendered) {
+        renderedRows.emplace(in, layout);
+    } else {
+        storedRows.emplace(in, layout);
+    }
+    const RowConverter converter(in, layout);
+    const QString broken = QString("page %1 cannot be decoded").arg(page);
+
+    for (std::uint32_t row = 0; row < layout.height; ++row) {
+        if (rendered) {
+            if (!renderedRows->Row(row, written.data())) {
+                return reading.Failure(broken);
+            }
+        } else {
+            const std::uint8_t* stored = storedRows->Row(row);
+            if (stored == nullptr) {
+                return reading.Failure(broken);
+            }
+            converter.Convert(stored, written.data());
+        }
+        // The encoder may change the buffer it is given, which is refilled for every row.
+        if (TIFFWriteScanline(out, written.data(), row, 0) < 0) {
+            return target.Failure();
+        }
+    }
+    if (!TIFFWriteDirectory(out)) {
+        return target.Failure();
+    }
+    return std::nullopt;
+}
+
+// Replacing the source by its own copy would lose the document when the copy is cut short,
+// and the source is never to change.
+std::optional<ReaderFailure> RefuseSourceAsTarget(const SourceFile& source, const QString& target) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(target).constData(), &status) == 0 &&
+        status.st_dev == source.device && status.st_ino == source.inode) {
+        return AccessError("the target is the source document itself");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QString& target) {
+    SourceFile file;
+    if (auto failure = OpenSource(source, file)) {
+        return failure;
+    }
+    if (auto failure = RefuseSourceAsTarget(file, target)) {
+        return failure;
+    }
+    const QByteArray sourceName = QFileInfo(source).fileName().toLocal8Bit();
+
+    // Every page is checked before anything is decoded or written, so that a document with
+    // a page this reader cannot take fails at once, whichever page it is.
+    int pageCount = 0;
+    {
+        SourceReading survey(file, sourceName);
+        if (survey.tiff() == nullptr) {
+            return survey.Failure();
+        }
+        auto failure = ForEachPage(survey, [&](TIFF* tiff, int page) {
+            pageCount = page;
+            return CheckPage(tiff, page, survey.fileSize());
+        });
+        if (failure) {
+            return failure;
+        }
+    }
+
+    PendingTarget pending;
+    if (auto failure = pending.Create(target)) {
+        return failure;
+    }
+    SourceReading reading(file, sourceName);
+    TargetWriting writing(pending.descriptor(), QFileInfo(target).fileName().toLocal8Bit());
+    if (reading.tiff() == nullptr) {
+        return reading.Failure();
+    }
+    if (writing.tiff() == nullptr) {
+        return writing.Failure();
+    }
+    auto failure = ForEachPage(reading, [&](TIFF* tiff, int page) {
+        return CopyPage(tiff, reading, writing, page, pageCount);
+    });
+    if (failure) {
+        return failure;
+    }
+    if (!writing.Finish()) {
+        return writing.Failure();
+    }
+    return pending.Commit(target);
+}
+
+}  // namespace vellumax
