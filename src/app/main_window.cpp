@@ -90,8 +90,11 @@ constexpr char kListToolTip[] =
 MainWindow::MainWindow(WindowContext context)
     : dialogs_(context.dialogs),
       programFolder_(std::move(context.programFolder)),
-      randomFraction_(std::move(context.randomFraction)) {
+      randomFraction_(std::move(context.randomFraction)),
+      imaging_(std::move(context.imaging)) {
     CreateControls();
+    conversionRun_ = std::make_unique<ConversionRun>(*fileList_, dialogs_,
+                                                     static_cast<ConversionView&>(*this), imaging_);
     SetTabOrder();
     WatchPointerMoves();
     ConnectHandlers();  // restoring the options raises their handlers, as typing would
@@ -210,6 +213,7 @@ void MainWindow::ConnectHandlers() {
     connect(Slider1, &QSlider::valueChanged, this, &MainWindow::Slider1_Change);
     connect(PushButton9, &QPushButton::clicked, this, &MainWindow::PushButton9_Click);
     connect(PushButton1, &QPushButton::clicked, this, &MainWindow::PushButton1_Click);
+    connect(PushButton2, &QPushButton::clicked, this, [this] { conversionRun_->PushButton2_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { ShowImagingHelp(dialogs_); });
     connect(PushButton4, &QPushButton::clicked, this, &MainWindow::PushButton4_Click);
     connect(PushButton6, &QPushButton::clicked, this, &MainWindow::PushButton6_Click);
@@ -379,6 +383,21 @@ void MainWindow::ListView1_MouseUp() {
     inListDrag_.Release();
     ListView1->viewport()->setCursor(Qt::ArrowCursor);
 }
+
+void MainWindow::SetProgressValue(double percent) {
+    ProgressBar1->setValue(qRound(percent * 10));
+}
+
+void MainWindow::SetProgressText(const QString& text) {
+    QString format = text;
+    format.replace('%', "%%");  // the bar would read "%p" in a file name as its percentage
+    ProgressBar1->setFormat(format);
+}
+
+QString MainWindow::OutputFolder() const { return Text1->text(); }
+bool MainWindow::SaveToFolder() const { return Option1->isChecked(); }
+bool MainWindow::SaveBesideSource() const { return Option2->isChecked(); }
+int MainWindow::Quality() const { return Slider1->value(); }
 
 void MainWindow::PushButton1_Click() { AddFilesByDialog(*fileList_, dialogs_); }
 

@@ -3,8 +3,10 @@
 #include <QCursor>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 
+#include "conversion/conversion_run.h"
 #include "filelist/list_editing.h"
 #include "platform/dialogs.h"
 
@@ -25,13 +27,14 @@ struct WindowContext {
     Dialogs& dialogs;
     QString programFolder;                   // holds HAND-M.CUR, x/o.cjs, drag.ico, Samples/
     std::function<double()> randomFraction;  // in [0, 1), for the vendor-site draw
+    ImagingFactory imaging = DocumentReaderFactory();
 };
 
 // Pointer values of the window.
 enum MousePointer : int { kPointerDefault = 0, kPointerBusy = 11, kPointerCustom = 99 };
 
 // Form1, the program's one window. Building it runs Form_Load.
-class MainWindow : public QWidget {
+class MainWindow : public QWidget, private ConversionView {
     Q_OBJECT
 
 public:
@@ -43,6 +46,7 @@ public:
     bool isBusy() const { return mousePointer_ == kPointerBusy; }
 
     FileList& fileList() { return *fileList_; }
+    bool isConverting() const { return conversionRun_->isConverting(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -65,6 +69,15 @@ private:
     void ListView1_MouseMove(const QPoint& position);
     void ListView1_MouseUp();
 
+    // What the conversion run reads and shows.
+    void SetMousePointer(int pointer) override { setMousePointer(pointer); }
+    void SetProgressValue(double percent) override;
+    void SetProgressText(const QString& text) override;
+    QString OutputFolder() const override;
+    bool SaveToFolder() const override;
+    bool SaveBesideSource() const override;
+    int Quality() const override;
+
     void PushButton1_Click();
     void PushButton4_Click();
     void PushButton6_Click();
@@ -83,6 +96,8 @@ private:
     std::optional<QCursor> handCursor_;
     QString lastFolderDot_;
     InListDrag inListDrag_;
+    ImagingFactory imaging_;
+    std::unique_ptr<ConversionRun> conversionRun_;
 
     FileList* fileList_ = nullptr;
     QPushButton* PushButton1 = nullptr;

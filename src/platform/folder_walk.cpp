@@ -291,7 +291,7 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs)
             AppendSubfolders(folder, nextLevel);
         } catch (const RuntimeError& error) {
             // A folder that cannot be listed, or is gone, is no folder to take files from.
-            // Any other failure leaves it in the list with what was found.
+            // After any other failure it stays, though nothing below it was found.
             if (error.number() == kPermissionDenied || error.number() == kPathNotFound) {
                 folders.removeOne(folder);
             }

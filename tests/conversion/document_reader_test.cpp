@@ -25,6 +25,15 @@ namespace {
 
 using testing::MakeFile;
 
+// Data rows show as their names in test listings.
+template <typename Row>
+requires requires(const Row& row) {
+    row.name;
+}
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
+
 constexpr std::uint32_t kWidth = 37;  // odd, so rows end inside a byte and a tile
 constexpr std::uint32_t kHeight = 23;
 

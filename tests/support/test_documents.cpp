@@ -1,0 +1,78 @@
+#include "test_documents.h"
+
+#include <QFile>
+#include <csetjmp>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <tiffio.h>
+#include <vector>
+
+namespace vellumax::testing {
+
+void WriteGreyDocument(const QString& path, const QList<QSize>& pages, bool imagingHeader) {
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tiff, nullptr) << path.toStdString();
+    int pageIndex = 0;
+    for (const QSize& size : pages) {
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, size.width());
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, size.height());
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+        TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 200.0);
+        TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 200.0);
+        TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(tiff, TIFFTAG_PAGENUMBER, pageIndex, static_cast<int>(pages.size()));
+        std::vector<unsigned char> row(static_cast<size_t>(size.width()));
+        for (int y = 0; y < size.height(); ++y) {
+            for (int x = 0; x < size.width(); ++x) {
+                row[static_cast<size_t>(x)] = static_cast<unsigned char>((x + y + pageIndex * 40) % 256);
+            }
+            ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0), 1);
+        }
+        ASSERT_EQ(TIFFWriteDirectory(tiff), 1);
+        ++pageIndex;
+    }
+    TIFFClose(tiff);
+    if (imagingHeader) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write("EP", 2);
+    }
+}
+
+namespace {
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf escape;
+};
+}  // namespace
+
+QSize JpegSize(const QString& path) {
+    FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    if (file == nullptr) {
+        return {};
+    }
+    jpeg_decompress_struct info{};
+    JpegErrors errors{};
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = [](j_common_ptr common) {
+        std::longjmp(reinterpret_cast<JpegErrors*>(common->err)->escape, 1);
+    };
+    QSize size;
+    if (setjmp(errors.escape) == 0) {
+        jpeg_create_decompress(&info);
+        jpeg_stdio_src(&info, file);
+        jpeg_read_header(&info, TRUE);
+        size = QSize(static_cast<int>(info.image_width), static_cast<int>(info.image_height));
+    }
+    jpeg_destroy_decompress(&info);
+    std::fclose(file);
+    return size;
+}
+
+}  // namespace vellumax::testing
