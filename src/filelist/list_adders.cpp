@@ -69,6 +69,13 @@ void AppendFilesOfFolders(FileList& list, const QStringList& folders, const QStr
 
 }  // namespace
 
+void AddFolderTree(FileList& list, const QString& folder, const QString& pattern, Dialogs& dialogs,
+                   ErrorReport& report, int walkLine) {
+    QStringList folders{FolderWithSeparator(folder)};
+    report.Run(walkLine, [&] { GetSubDirectories2016(folders, true, dialogs); });
+    AppendFilesOfFolders(list, folders, pattern, report, walkLine + 2);
+}
+
 void AddFilesByDialog(FileList& list, Dialogs& dialogs) {
     ErrorReport report(dialogs, FormLocation("PushButton1_Click"));
     QStringList chosen;
@@ -108,9 +115,7 @@ void AddAllFilesInFolder(FileList& list, Dialogs& dialogs,
     }
     report.Run(110, [&] { WriteSetting("LastFolder", chosen); });
     report.Run(112, [&] { setMousePointer(11); });
-    QStringList folders{FolderWithSeparator(chosen)};
-    report.Run(114, [&] { GetSubDirectories2016(folders, true, dialogs); });
-    AppendFilesOfFolders(list, folders, "*." + extension, report, 116);
+    AddFolderTree(list, chosen, "*." + extension, dialogs, report, 114);
     report.Run(118, [&] { setMousePointer(0); });
 }
 
@@ -135,9 +140,7 @@ void AddDroppedPaths(FileList& list, const QStringList& paths, Dialogs& dialogs)
             list.Append(path);
             continue;
         }
-        QStringList folders{FolderWithSeparator(path)};
-        report.Run(100, [&] { GetSubDirectories2016(folders, true, dialogs); });
-        AppendFilesOfFolders(list, folders, "*.*", report, 102);
+        AddFolderTree(list, path, "*.*", dialogs, report, 100);
     }
 }
 

@@ -8,7 +8,14 @@ class QMimeData;
 namespace vellumax {
 
 class Dialogs;
+class ErrorReport;
 class FileList;
+
+// Appends every file of the folder and of all folders below it, level by level, whose name
+// matches the pattern; "~" files and hidden-archive files are left out. The walk is statement
+// `walkLine` of the caller's report, the listing of each folder the one after it.
+void AddFolderTree(FileList& list, const QString& folder, const QString& pattern, Dialogs& dialogs,
+                   ErrorReport& report, int walkLine);
 
 // "Add MDI File(s)": the open-file dialog, one file or many.
 void AddFilesByDialog(FileList& list, Dialogs& dialogs);
