@@ -1,10 +1,25 @@
 #include <QApplication>
 #include <QRandomGenerator>
+#include <QTextStream>
+#include <cstring>
+#include <unistd.h>
 
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
 
-int main(int argc, char* argv[]) {
+namespace {
+
+int RunCommandLine(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);  // no display needed
+    QTextStream output(stdout);
+    QTextStream errors(stderr);
+    vellumax::InstallInterruptHandler();
+    return vellumax::RunCommandLine(QCoreApplication::arguments().mid(1), output, errors,
+                                    ::isatty(STDERR_FILENO) == 1);
+}
+
+int RunWindow(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("vellumax");
     QApplication::setStyle("Fusion");
@@ -15,4 +30,11 @@ int main(int argc, char* argv[]) {
     dialogs.SetOwner(&window);
     window.show();
     return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const bool options = argc > 1 && std::strncmp(argv[1], "--", 2) == 0;
+    return options ? RunCommandLine(argc, argv) : RunWindow(argc, argv);
 }

@@ -87,7 +87,9 @@ void ConversionRun::PushButton2_Click() {
         return;
     }
     report_.Run(102, [&] { isConverting_ = true; });
+    lastRun_ = RunSummary();
     if (!RefusesToStart()) {
+        lastRun_.started = true;
         QString workFolder;
         report_.Run(110, [&] {
             view_.SetMousePointer(kPointerBusy);
@@ -95,6 +97,7 @@ void ConversionRun::PushButton2_Click() {
         });
         // Without its own folder the run has nowhere safe to work: it reports that and ends.
         const QString failures = workFolder.isEmpty() ? QString() : ConvertAll(workFolder);
+        lastRun_.failures = failures;
         report_.Run(218, [&] { view_.SetMousePointer(kPointerDefault); });
         report_.Run(220, [&] { view_.SetProgressValue(0); });
         report_.Run(222, [&] { view_.SetProgressText(kIdleText); });
@@ -134,8 +137,14 @@ QString ConversionRun::ConvertAll(const QString& workFolder) {
     QString failures;
     int count = 0;
     report_.Run(130, [&] { count = list_.Count(); });
+    lastRun_.listed = count;
     for (int position = 1; position <= count; ++position) {
+        if (view_.StopRequested()) {
+            lastRun_.stopped = true;
+            break;
+        }
         ConvertEntry(position, workFolder, failures);
+        lastRun_.visited = position;
     }
     RemoveEmbeddedTools(workFolder, report_);
     return failures;

@@ -21,6 +21,17 @@ public:
     virtual bool SaveToFolder() const = 0;       // that option is selected
     virtual bool SaveBesideSource() const = 0;   // "Save results in folder of original file"
     virtual int Quality() const = 0;             // 1 to 100
+    // Asked before each document; a front end that can be interrupted stops the run there.
+    virtual bool StopRequested() const { return false; }
+};
+
+// How the last run ended, for front ends that report more than the closing message.
+struct RunSummary {
+    bool started = false;   // it got past the refusals
+    bool stopped = false;   // it stopped early on request
+    int visited = 0;        // documents it worked on
+    int listed = 0;         // documents it was to work on
+    QString failures;       // the failure lines of the closing message
 };
 
 // "Start Converting": every listed document, in list order, into numbered JPEG pages.
@@ -30,6 +41,7 @@ public:
 
     void PushButton2_Click();
     bool isConverting() const { return isConverting_; }
+    const RunSummary& lastRun() const { return lastRun_; }
 
 private:
     bool RefusesToStart();
@@ -45,6 +57,7 @@ private:
     ImagingFactory imaging_;
     ErrorReport report_;
     bool isConverting_ = false;
+    RunSummary lastRun_;
 };
 
 }  // namespace vellumax

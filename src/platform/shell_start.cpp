@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <memory>
+#include <csignal>
 #include <unistd.h>
 
 #include "platform/event_loop.h"
@@ -151,6 +152,9 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/, const Q
     process.setWorkingDirectory(workingFolder);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardOutputFile(QProcess::nullDevice());
+    // A process group of its own: Ctrl-C in a terminal is meant for us, and we decide when
+    // to stop; a half-converted document would otherwise be the result.
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
     process.start(launch.program, launch.arguments);
     if (!process.waitForStarted()) {
         Fail(11, failure);
@@ -163,7 +167,8 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/, const Q
     while (process.state() != QProcess::NotRunning && !process.waitForFinished(100)) {
         YieldToEventLoop();
         if (clock.elapsed() > limit.count()) {
-            process.kill();
+            // The whole group: a script's own children must not outlive it.
+            ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
             process.waitForFinished(-1);
             outcome.killedAfterLimit = true;
             break;

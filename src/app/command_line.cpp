@@ -1,0 +1,260 @@
+#include "app/command_line.h"
+
+#include <QTextStream>
+#include <atomic>
+#include <csignal>
+#include <pthread.h>
+#include <optional>
+
+#include "conversion/conversion_run.h"
+#include "filelist/file_list.h"
+#include "filelist/list_adders.h"
+#include "platform/build_config.h"
+#include "platform/dialogs.h"
+#include "platform/error_report.h"
+#include "platform/path_helpers.h"
+
+namespace vellumax {
+
+namespace {
+
+volatile std::sig_atomic_t interruptRequested = 0;
+
+void OnInterrupt(int) {
+    interruptRequested = 1;
+    std::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends the program at once
+}
+
+QString ForTerminal(const QString& text) {
+    QString plain = text;
+    plain.replace("\r\n", "\n");
+    plain.replace('\r', '\n');
+    return plain;
+}
+
+// The run's boxes, as lines of text: the closing report is the command's output, anything
+// else is a diagnostic. Nothing here waits for an answer.
+class ConsoleDialogs : public Dialogs {
+public:
+    ConsoleDialogs(QTextStream& output, QTextStream& errors) : output_(output), errors_(errors) {}
+
+    MessageAnswer ShowMessage(const QString& text, const QString& /*title*/,
+                              MessageButtons buttons, MessageIcon /*icon*/) override {
+        QTextStream& stream = text.startsWith("Done.") ? output_ : errors_;
+        stream << ForTerminal(text) << Qt::endl;
+        return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+    }
+    QString InputBox(const QString&, const QString&, const QString&) override { return {}; }
+    QStringList OpenFiles(const QString&, const QString&) override { return {}; }
+    QString PickFolder(const QString&, const QString&) override { return {}; }
+    void OpenTarget(const QString&) override {}
+
+private:
+    QTextStream& output_;
+    QTextStream& errors_;
+};
+
+// The window's options, fixed by the command; progress as lines on the error stream.
+class ConsoleView : public ConversionView {
+public:
+    ConsoleView(const ConvertCommand& command, const FileList& list, QTextStream& errors,
+                bool toTerminal)
+        : command_(command), list_(list), errors_(errors), toTerminal_(toTerminal) {}
+
+    void SetMousePointer(int) override {}
+    void SetProgressValue(double percent) override { percent_ = percent; }
+    void SetProgressText(const QString& text) override {
+        if (!text.startsWith("Processing: ")) {
+            EndProgressLine();
+            return;
+        }
+        const int total = list_.Count();
+        const int position = qRound(percent_ * total / 100.0);
+        const QString line = text + " [" + QString::number(position) + "/" + QString::number(total) + "]";
+        if (toTerminal_) {
+            errors_ << "\r\x1b[K" << line << Qt::flush;  // one line, rewritten in place
+            progressLineOpen_ = true;
+        } else {
+            errors_ << line << Qt::endl;
+        }
+    }
+    QString OutputFolder() const override { return command_.outputFolder; }
+    bool SaveToFolder() const override { return !command_.outputFolder.isEmpty(); }
+    bool SaveBesideSource() const override { return command_.outputFolder.isEmpty(); }
+    int Quality() const override { return command_.quality; }
+    bool StopRequested() const override { return interruptRequested != 0; }
+
+    void EndProgressLine() {
+        if (progressLineOpen_) {
+            errors_ << Qt::endl;
+            progressLineOpen_ = false;
+        }
+    }
+
+private:
+    const ConvertCommand& command_;
+    const FileList& list_;
+    QTextStream& errors_;
+    bool toTerminal_;
+    bool progressLineOpen_ = false;
+    double percent_ = 0;
+};
+
+std::variant<int, UsageError> QualityValue(const QString& text) {
+    bool isNumber = false;
+    const int quality = text.toInt(&isNumber);
+    if (!isNumber || quality < 1 || quality > 100) {
+        return UsageError{"--quality takes a whole number from 1 to 100, not \"" + text + "\""};
+    }
+    return quality;
+}
+
+// The value after an option, or nothing when the arguments end there.
+std::optional<QString> ValueAfter(const QStringList& arguments, qsizetype& index) {
+    if (index + 1 >= arguments.size()) {
+        return std::nullopt;
+    }
+    return arguments[++index];
+}
+
+Command ParseConvert(const QStringList& arguments) {
+    ConvertCommand command;
+    bool besideSource = false;
+    for (qsizetype index = 1; index < arguments.size(); ++index) {
+        const QString& argument = arguments[index];
+        if (argument == "--") {
+            command.paths += arguments.mid(index + 1);
+            break;
+        }
+        if (!argument.startsWith("--")) {
+            command.paths << argument;
+            continue;
+        }
+        if (argument == "--beside-source") {
+            besideSource = true;
+            continue;
+        }
+        const auto value = ValueAfter(arguments, index);
+        if (!value && (argument == "--quality" || argument == "--out" || argument == "--ext")) {
+            return UsageError{argument + " needs a value"};
+        }
+        if (argument == "--quality") {
+            const auto quality = QualityValue(*value);
+            if (const auto* error = std::get_if<UsageError>(&quality)) {
+                return *error;
+            }
+            command.quality = std::get<int>(quality);
+        } else if (argument == "--out") {
+            command.outputFolder = *value;
+        } else if (argument == "--ext") {
+            command.extension = *value;
+        } else {
+            return UsageError{"unknown option " + argument};
+        }
+    }
+    if (besideSource && !command.outputFolder.isEmpty()) {
+        return UsageError{"--out and --beside-source exclude each other"};
+    }
+    if (command.extension.isEmpty()) {
+        return UsageError{"--ext needs a value"};
+    }
+    if (command.paths.isEmpty()) {
+        return UsageError{"no document or folder given"};
+    }
+    return command;
+}
+
+int Convert(const ConvertCommand& command, QTextStream& output, QTextStream& errors,
+            bool errorsToTerminal) {
+    ConsoleDialogs dialogs(output, errors);
+    FileList list;
+    ErrorReport report(dialogs, FormLocation("PushButton4_Click"));
+    for (const QString& path : command.paths) {
+        if (PathExists(path) && IsFolder(path)) {
+            AddFolderTree(list, path, "*." + command.extension, dialogs, report, 114);
+        } else {
+            list.Append(path);
+        }
+    }
+    ConsoleView view(command, list, errors, errorsToTerminal);
+    ConversionRun run(list, dialogs, view, DocumentReaderFactory());
+    run.PushButton2_Click();
+    view.EndProgressLine();
+
+    const RunSummary& summary = run.lastRun();
+    if (!summary.started) {
+        return kUsageOrRefused;
+    }
+    if (summary.stopped) {
+        errors << "Stopped: worked on " << summary.visited << " of " << summary.listed
+               << " documents." << Qt::endl;
+        return kInterrupted;
+    }
+    return summary.failures.trimmed().isEmpty() ? kAllConverted : kSomeFailed;
+}
+
+}  // namespace
+
+Command ParseCommandLine(const QStringList& arguments) {
+    if (arguments.isEmpty()) {
+        return UsageError{"no command given"};
+    }
+    const QString& first = arguments.first();
+    if (first == "--help" || first == "-h") {
+        return HelpCommand{};
+    }
+    if (first == "--version") {
+        return VersionCommand{};
+    }
+    if (first == "--convert") {
+        return ParseConvert(arguments);
+    }
+    return UsageError{"unknown command " + first};
+}
+
+QString UsageText() {
+    return "Usage: vellumax --convert [--quality N] [--out DIR | --beside-source] [--ext EXT] PATH...\n"
+           "       vellumax --help | --version\n"
+           "\n"
+           "Converts document-imaging files (.mdi) and TIFF documents into JPEG images, one file\n"
+           "per page, named <document>_<page>.jpg. Without options the window opens.\n"
+           "\n"
+           "  PATH             a document (taken as given, any extension) or a folder, whose\n"
+           "                   tree is searched for files with the extension EXT\n"
+           "  --quality N      JPEG quality from 1 to 100 (default 85)\n"
+           "  --out DIR        write every page into DIR, which must exist\n"
+           "  --beside-source  write the pages next to each document (the default)\n"
+           "  --ext EXT        extension searched for in folders (default mdi; * for every file)\n"
+           "\n"
+           "Exit status: 0 every document converted, 1 some failed, 2 usage error or refused\n"
+           "start, 130 interrupted.\n";
+}
+
+int RunCommandLine(const QStringList& arguments, QTextStream& output, QTextStream& errors,
+                   bool errorsToTerminal) {
+    const Command command = ParseCommandLine(arguments);
+    if (std::holds_alternative<HelpCommand>(command)) {
+        output << UsageText() << Qt::flush;
+        return kAllConverted;
+    }
+    if (std::holds_alternative<VersionCommand>(command)) {
+        output << "vellumax " << build_config::kVersion << Qt::endl;
+        return kAllConverted;
+    }
+    if (const auto* error = std::get_if<UsageError>(&command)) {
+        errors << "vellumax: " << error->message << "\n\n" << UsageText() << Qt::flush;
+        return kUsageOrRefused;
+    }
+    return Convert(std::get<ConvertCommand>(command), output, errors, errorsToTerminal);
+}
+
+void InstallInterruptHandler() {
+    std::signal(SIGINT, OnInterrupt);
+    // A parent may hand down a mask that holds Ctrl-C back; it is ours to take.
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+}
+
+}  // namespace vellumax

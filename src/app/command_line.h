@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <variant>
+
+class QTextStream;
+
+namespace vellumax {
+
+// vellumax --convert [--quality N] [--out DIR | --beside-source] [--ext EXT] PATH...
+struct ConvertCommand {
+    int quality = 85;
+    QString outputFolder;  // empty: next to each source
+    QString extension = "mdi";
+    QStringList paths;
+};
+struct HelpCommand {};
+struct VersionCommand {};
+struct UsageError {
+    QString message;
+};
+using Command = std::variant<ConvertCommand, HelpCommand, VersionCommand, UsageError>;
+
+Command ParseCommandLine(const QStringList& arguments);  // arguments without the program name
+
+QString UsageText();
+
+// Exit statuses of the command line.
+enum ExitStatus : int {
+    kAllConverted = 0,
+    kSomeFailed = 1,
+    kUsageOrRefused = 2,
+    kInterrupted = 130,
+};
+
+// Runs the command; progress and errors go to `errors`, the closing report to `output`.
+int RunCommandLine(const QStringList& arguments, QTextStream& output, QTextStream& errors,
+                   bool errorsToTerminal);
+
+// Ctrl-C asks the running conversion to stop after its current document.
+void InstallInterruptHandler();
+
+}  // namespace vellumax

@@ -1,0 +1,176 @@
+#include "app/command_line.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <csignal>
+#include <gtest/gtest.h>
+
+#include "test_documents.h"
+#include "test_support.h"
+
+namespace vellumax {
+namespace {
+
+using testing::WriteGreyDocument;
+
+struct UsageCase {
+    const char* name;
+    QStringList arguments;
+    const char* message;
+};
+void PrintTo(const UsageCase& usage, std::ostream* out) { *out << usage.name; }
+
+class UsageErrorTest : public ::testing::TestWithParam<UsageCase> {};
+TEST_P(UsageErrorTest, IsRefusedWithItsReason) {
+    const Command command = ParseCommandLine(GetParam().arguments);
+    const auto* error = std::get_if<UsageError>(&command);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->message, GetParam().message);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, UsageErrorTest,
+    ::testing::Values(
+        UsageCase{"unknown_command", {"--frobnicate"}, "unknown command --frobnicate"},
+        UsageCase{"no_paths", {"--convert"}, "no document or folder given"},
+        UsageCase{"quality_zero", {"--convert", "--quality", "0", "a.mdi"},
+                  "--quality takes a whole number from 1 to 100, not \"0\""},
+        UsageCase{"quality_fraction", {"--convert", "--quality", "85.5", "a.mdi"},
+                  "--quality takes a whole number from 1 to 100, not \"85.5\""},
+        UsageCase{"quality_missing", {"--convert", "a.mdi", "--quality"}, "--quality needs a value"},
+        UsageCase{"both_outputs", {"--convert", "--out", "/tmp", "--beside-source", "a.mdi"},
+                  "--out and --beside-source exclude each other"},
+        UsageCase{"unknown_option", {"--convert", "--fast", "a.mdi"}, "unknown option --fast"}));
+
+TEST(CommandLineTest, ReadsEveryOption) {
+    const Command command = ParseCommandLine(
+        {"--convert", "--quality", "40", "--ext", "tif", "--out", "/o", "a", "--", "--odd"});
+    const auto* convert = std::get_if<ConvertCommand>(&command);
+    ASSERT_NE(convert, nullptr);
+    EXPECT_EQ(convert->quality, 40);
+    EXPECT_EQ(convert->extension, "tif");
+    EXPECT_EQ(convert->outputFolder, "/o");
+    EXPECT_EQ(convert->paths, QStringList({"a", "--odd"}));
+
+    const auto defaults = std::get<ConvertCommand>(ParseCommandLine({"--convert", "x"}));
+    EXPECT_EQ(defaults.quality, 85);
+    EXPECT_EQ(defaults.extension, "mdi");
+    EXPECT_TRUE(defaults.outputFolder.isEmpty()) << "beside the source by default";
+}
+
+// The real program, started as a script or a user would start it.
+class ProgramTest : public ::testing::Test {
+protected:
+    struct Result {
+        int status;
+        QString output;
+        QString errors;
+    };
+    Result Run(const QStringList& arguments) {
+        QProcess program;
+        program.setProcessEnvironment(Environment());
+        program.start(VELLUMAX_PROGRAM, arguments);
+        EXPECT_TRUE(program.waitForFinished(120'000));
+        return {program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()),
+                QString::fromUtf8(program.readAllStandardError())};
+    }
+    QProcessEnvironment Environment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", config.path());
+        environment.insert("TEMP", temp.path());
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        return environment;
+    }
+    QString Document(const QString& relative, int pages = 1, QSize size = QSize(40, 30)) {
+        const QString path = in.path() + '/' + relative;
+        QDir().mkpath(QFileInfo(path).path());
+        WriteGreyDocument(path, QList<QSize>(pages, size), true);
+        return path;
+    }
+    QStringList Written(const QString& folder) const {
+        return QDir(folder).entryList(QDir::Files, QDir::Name);
+    }
+
+    QTemporaryDir config, temp, in, out;
+};
+
+TEST_F(ProgramTest, ConvertsAFolderTreeByExtensionIntoTheOutputFolder) {
+    Document("a.mdi", 2);
+    Document("sub/b.mdi");
+    Document("notes.tif");
+    const Result result = Run({"--convert", "--out", out.path(), in.path()});
+    EXPECT_EQ(result.status, 0) << result.errors.toStdString();
+    EXPECT_EQ(result.output, "Done.\n");
+    EXPECT_EQ(Written(out.path()), QStringList({"a_1.jpg", "a_2.jpg", "b_1.jpg"}));
+    EXPECT_EQ(result.errors, "Processing: a.mdi [1/2]\nProcessing: b.mdi [2/2]\n");
+    EXPECT_TRUE(QDir(config.path()).isEmpty()) << "the settings store is never touched";
+    EXPECT_TRUE(QDir(temp.path()).isEmpty()) << "the work folder is gone";
+
+    EXPECT_EQ(Run({"--convert", "--ext", "*", "--quality", "30", "--out", out.path(), in.path()}).status, 0);
+    EXPECT_TRUE(Written(out.path()).contains("notes_1.jpg"));
+}
+
+TEST_F(ProgramTest, WritesBesideEachSourceByDefault) {
+    const QString document = Document("deep/scan.2019.mdi");
+    EXPECT_EQ(Run({"--convert", document}).status, 0);
+    EXPECT_EQ(Written(in.path() + "/deep"), QStringList({"scan.2019.mdi", "scan.2019_1.jpg"}));
+}
+
+TEST_F(ProgramTest, AFailedDocumentIsReportedAsInTheWindowAndGivesStatus1) {
+    const QString good = Document("good.mdi");
+    const QString missing = in.path() + "/missing.mdi";
+    const Result result = Run({"--convert", "--out", out.path(), good, missing});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output,
+              "Done.\n\nError #2122:\nFollowing files: \n" + missing +
+                  " (53 (File not found)) \n\ncould not be operated. They could be opened by "
+                  "another program. \nPlease email screenshot of this message and some of files "
+                  "to support@vellumax.example\n");
+    EXPECT_EQ(Written(out.path()), QStringList({"good_1.jpg"}));
+}
+
+TEST_F(ProgramTest, RefusedStartsAndUsageErrorsGiveStatus2) {
+    Document("a.mdi");
+    const Result missingFolder = Run({"--convert", "--out", out.path() + "/nope", in.path()});
+    EXPECT_EQ(missingFolder.status, 2);
+    EXPECT_EQ(missingFolder.errors, "Folder does not exist. Please select another folder.\n");
+
+    const Result usage = Run({"--convert", "--quality", "101", in.path()});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_TRUE(usage.errors.contains("Usage: vellumax --convert")) << usage.errors.toStdString();
+
+    const Result help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.output.startsWith("Usage: vellumax --convert"));
+    EXPECT_TRUE(Written(out.path()).isEmpty());
+}
+
+TEST_F(ProgramTest, CtrlCStopsAfterTheCurrentDocumentAndCleansUp) {
+    QStringList arguments{"--convert", "--out", out.path()};
+    for (int document = 1; document <= 30; ++document) {
+        // Pages large enough that the run is still busy when the interrupt arrives.
+        arguments << Document(QString("doc%1.mdi").arg(document, 2, 10, QChar('0')), 3,
+                              QSize(1500, 1500));
+    }
+    QProcess program;
+    program.setProcessEnvironment(Environment());
+    program.start(VELLUMAX_PROGRAM, arguments);
+    ASSERT_TRUE(program.waitForStarted());
+    program.setReadChannel(QProcess::StandardError);
+    QByteArray progress;
+    while (!progress.contains("[2/30]") && program.waitForReadyRead(30'000)) {
+        progress += program.readAllStandardError();
+    }
+    ::kill(static_cast<pid_t>(program.processId()), SIGINT);
+    ASSERT_TRUE(program.waitForFinished(60'000));
+    progress += program.readAllStandardError();
+    EXPECT_EQ(program.exitCode(), 130);
+    EXPECT_TRUE(progress.contains("Stopped: worked on ")) << progress.toStdString();
+    EXPECT_LT(Written(out.path()).size(), 90);
+    EXPECT_EQ(Written(out.path()).size() % 3, 0) << "no document is left half converted";
+    EXPECT_TRUE(QDir(temp.path()).isEmpty());
+}
+
+}  // namespace
+}  // namespace vellumax
