@@ -73,6 +73,10 @@ void SampleConverter::ConvertGrey(const std::uint8_t* const* planes, std::uint32
         std::memcpy(out, planes[0], pixels);
         return;
     }
+    if (format_.bitsPerSample == 1 && format_.samplesPerPixel == 1) {
+        ExpandBilevel(planes[0], pixels, out);
+        return;
+    }
     for (std::uint32_t x = 0; x < pixels; ++x) {
         std::uint8_t level = Level(planes, x, 0);
         if (format_.minIsWhite) {
@@ -82,6 +86,23 @@ void SampleConverter::ConvertGrey(const std::uint8_t* const* planes, std::uint32
             level = OverWhite(level, Level(planes, x, format_.alphaSample));
         }
         out[x] = level;
+    }
+}
+
+// Scanned text pages are mostly bi-level: eight pixels a byte at a time, not one by one.
+void SampleConverter::ExpandBilevel(const std::uint8_t* row, std::uint32_t pixels,
+                                    std::uint8_t* out) const {
+    const std::uint8_t set = format_.minIsWhite ? 0 : 255;
+    const std::uint8_t clear = 255 - set;
+    const std::uint32_t wholeBytes = pixels / 8;
+    for (std::uint32_t byte = 0; byte < wholeBytes; ++byte, out += 8) {
+        const std::uint8_t bits = row[byte];
+        for (int bit = 0; bit < 8; ++bit) {
+            out[bit] = (bits & (0x80 >> bit)) != 0 ? set : clear;
+        }
+    }
+    for (std::uint32_t x = wholeBytes * 8; x < pixels; ++x, ++out) {
+        *out = (row[x / 8] & (0x80 >> (x % 8))) != 0 ? set : clear;
     }
 }
 

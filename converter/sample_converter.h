@@ -39,6 +39,7 @@ private:
     std::uint8_t OverWhite(std::uint8_t colour, std::uint8_t alpha) const;
     void ConvertGrey(const std::uint8_t* const* planes, std::uint32_t pixels,
                      std::uint8_t* out) const;
+    void ExpandBilevel(const std::uint8_t* row, std::uint32_t pixels, std::uint8_t* out) const;
     void ConvertColour(const std::uint8_t* const* planes, std::uint32_t pixels,
                        std::uint8_t* out) const;
 

@@ -1,6 +1,9 @@
 #include "conversion/conversion_run.h"
 
 #include <QFile>
+#include <QSaveFile>
+#include <cerrno>
+#include <cstdio>
 
 #include "app/startup.h"
 #include "conversion/helper_tools.h"
@@ -32,12 +35,19 @@ QString Joined(const QString& folder, const QString& name) {
     return NormalizePath(folder + '/' + name);
 }
 
+// Moves when the output is on the same file system, which replaces the destination in one
+// step; copies otherwise. Either way the page is at the destination whole or not at all.
 void CopyReplacing(const QString& from, const QString& to) {
-    if (QFile::exists(to) && !QFile::remove(to)) {
-        throw RuntimeError(75, "Path/File access error");
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0) {
+        return;
+    }
+    if (errno != EXDEV) {
+        throw ErrorFromErrno(errno, FileAccess::Write);
     }
     QFile source(from);
-    if (!source.copy(to)) {
+    QSaveFile target(to);
+    if (!source.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly) ||
+        target.write(source.readAll()) != source.size() || !target.commit()) {
         throw RuntimeError(75, "Path/File access error");
     }
 }

@@ -872,6 +872,86 @@ bool WritePageTags(TIFF* in, TIFF* out, const PageLayout& layout, int page, int 
     return written;
 }
 
+// Pages the page converter reads as they are stored: their compressed strips are copied byte
+// for byte, which spares decoding and encoding them here and keeps them exactly as scanned.
+constexpr std::array kCopiedCompressions = {
+    COMPRESSION_NONE,     COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3, COMPRESSION_CCITTFAX4,
+    COMPRESSION_LZW,      COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE};
+
+bool CanCopyStrips(const PageLayout& layout) {
+    // Bi-level pages are handed on in G4 and grey ones as black-is-zero, whatever they were.
+    const bool plainKind =
+        (layout.kind == PageKind::Bilevel && layout.compression == COMPRESSION_CCITTFAX4) ||
+        (layout.kind == PageKind::Grey && layout.bitsPerSample == 8 &&
+         layout.photometric == PHOTOMETRIC_MINISBLACK) ||
+        (layout.kind == PageKind::Rgb && layout.bitsPerSample == 8 && layout.samplesPerPixel == 3);
+    const bool copiedCompression =
+        std::find(kCopiedCompressions.begin(), kCopiedCompressions.end(), layout.compression) !=
+        kCopiedCompressions.end();
+    const std::uint64_t stripBytes = layout.outputRowBytes() * layout.blockRows;
+    return plainKind && copiedCompression && !layout.tiled && stripBytes <= 4 * kStripBytes;
+}
+
+void CopyTag16(TIFF* in, TIFF* out, ttag_t tag) {
+    std::uint16_t value = 0;
+    if (TIFFGetField(in, tag, &value)) {
+        TIFFSetField(out, tag, value);
+    }
+}
+
+void CopyTag32(TIFF* in, TIFF* out, ttag_t tag) {
+    std::uint32_t value = 0;
+    if (TIFFGetField(in, tag, &value)) {
+        TIFFSetField(out, tag, value);
+    }
+}
+
+bool WriteCopiedPageTags(TIFF* in, TIFF* out, const PageLayout& layout, int page, int pageCount) {
+    const bool written = TIFFSetField(out, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) &&
+                         TIFFSetField(out, TIFFTAG_IMAGEWIDTH, layout.width) &&
+                         TIFFSetField(out, TIFFTAG_IMAGELENGTH, layout.height) &&
+                         TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, layout.bitsPerSample) &&
+                         TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, layout.samplesPerPixel) &&
+                         TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+                         TIFFSetField(out, TIFFTAG_PHOTOMETRIC, layout.photometric) &&
+                         TIFFSetField(out, TIFFTAG_COMPRESSION, layout.compression) &&
+                         TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, layout.blockRows) &&
+                         TIFFSetField(out, TIFFTAG_ORIENTATION, layout.orientation) &&
+                         TIFFSetField(out, TIFFTAG_PAGENUMBER, page - 1, pageCount);
+    CopyTag16(in, out, TIFFTAG_FILLORDER);
+    CopyTag16(in, out, TIFFTAG_PREDICTOR);
+    CopyTag32(in, out, TIFFTAG_T4OPTIONS);
+    CopyTag32(in, out, TIFFTAG_T6OPTIONS);
+    CopyResolution(in, out);
+    return written;
+}
+
+std::optional<ReaderFailure> CopyStrips(TIFF* in, const SourceReading& reading,
+                                        TargetWriting& target, const PageLayout& layout, int page,
+                                        int pageCount) {
+    TIFF* const out = target.tiff();
+    if (!WriteCopiedPageTags(in, out, layout, page, pageCount)) {
+        return target.Failure();
+    }
+    std::vector<std::uint8_t> strip;
+    const std::uint32_t strips = TIFFNumberOfStrips(in);
+    for (std::uint32_t index = 0; index < strips; ++index) {
+        // Each count was held against the file's length before anything was read.
+        const auto size = static_cast<tmsize_t>(TIFFGetStrileByteCount(in, index));
+        strip.resize(static_cast<std::size_t>(size));
+        if (TIFFReadRawStrip(in, index, strip.data(), size) != size) {
+            return reading.Failure(QString("page %1 cannot be decoded").arg(page));
+        }
+        if (TIFFWriteRawStrip(out, index, strip.data(), size) != size) {
+            return target.Failure();
+        }
+    }
+    if (!TIFFWriteDirectory(out)) {
+        return target.Failure();
+    }
+    return std::nullopt;
+}
+
 std::optional<ReaderFailure> CopyPage(TIFF* in, const SourceReading& reading, TargetWriting& target,
                                       int page, int pageCount) {
     PageLayout layout;
@@ -882,6 +962,9 @@ std::optional<ReaderFailure> CopyPage(TIFF* in, const SourceReading& reading, Ta
     }
     if (failure) {
         return failure;
+    }
+    if (CanCopyStrips(layout)) {
+        return CopyStrips(in, reading, target, layout, page, pageCount);
     }
     if (IsJpegYCbCr(layout)) {
         TIFFSetField(in, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);

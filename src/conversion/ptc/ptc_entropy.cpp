@@ -1,0 +1,149 @@
+#include "conversion/ptc/ptc_entropy.h"
+
+#include <algorithm>
+
+namespace vellumax::ptc {
+
+namespace {
+
+// No real record comes near these: a value beyond them is a misread, and keeping values small
+// keeps the transforms' integer arithmetic far from overflow.
+constexpr std::int32_t kMaxMagnitude = 1 << 12;
+constexpr int kMaxRiceBits = 16;
+
+// Adaptation steps, on a scale of 8 per step of the run length or Rice parameter.
+constexpr int kCompleteRunStep = 5;
+constexpr int kPartialRunStep = 7;
+constexpr int kZeroFlagStep = 3;
+constexpr int kValueFlagStep = 2;
+
+// Reads bits most significant first; reading past the end yields zeros and marks the reader.
+class BitReader {
+public:
+    explicit BitReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    int Bit() {
+        if (position_ >= bytes_.size() * 8) {
+            overrun_ = true;
+            return 0;
+        }
+        const int bit = bytes_[position_ / 8] >> (7 - position_ % 8) & 1;
+        ++position_;
+        return bit;
+    }
+    std::uint32_t Bits(int count) {
+        std::uint32_t value = 0;
+        for (int bit = 0; bit < count; ++bit) {
+            value = value << 1 | static_cast<std::uint32_t>(Bit());
+        }
+        return value;
+    }
+    // Skips to the next byte; true when the skipped bits are all zero.
+    bool ZeroPadding() {
+        while (position_ % 8 != 0) {
+            if (Bit() != 0) {
+                return false;
+            }
+        }
+        return !overrun_;
+    }
+    bool overrun() const { return overrun_; }
+    bool AtEnd() const { return position_ == bytes_.size() * 8; }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t position_ = 0;
+    bool overrun_ = false;
+};
+
+// The coder's adaptive state. Both parameters start one step above what their scaled values
+// give, and follow the scaled values from their first update on.
+class Coder {
+public:
+    explicit Coder(BitReader& reader) : reader_(reader) {}
+
+    bool Decode(std::span<std::int32_t> values) {
+        std::size_t at = 0;
+        while (at < values.size()) {
+            if (reader_.overrun()) {
+                return false;
+            }
+            const bool value = reader_.Bit() != 0;
+            if (!value) {
+                // A run of 2^k zeros, cut at the stream's end, or one zero in flag mode.
+                at += std::min<std::size_t>(std::size_t{1} << runBits_, values.size() - at);
+                Adapt(runBits_ > 0 ? kCompleteRunStep : kZeroFlagStep);
+                continue;
+            }
+            const bool runMode = runBits_ > 0;
+            const std::size_t zeros = reader_.Bits(runBits_);
+            if (zeros >= values.size() - at) {
+                return false;
+            }
+            at += zeros;
+            const bool negative = reader_.Bit() != 0;
+            const std::int32_t magnitude = Magnitude();
+            if (magnitude < 0) {
+                return false;
+            }
+            values[at++] = negative ? -magnitude : magnitude;
+            Adapt(runMode ? -kPartialRunStep : -kValueFlagStep);
+        }
+        return !reader_.overrun();
+    }
+
+private:
+    // |v| − 1 as a Rice code: q one bits, a zero, then riceBits_ bits. −1 for a misread.
+    std::int32_t Magnitude() {
+        std::int32_t quotient = 0;
+        while (reader_.Bit() != 0) {
+            if (reader_.overrun() || ++quotient > kMaxMagnitude) {
+                return -1;
+            }
+        }
+        const std::int64_t value =
+            (std::int64_t{quotient} << riceBits_ | reader_.Bits(riceBits_)) + 1;
+        riceScaled_ = std::max(0, riceScaled_ + quotient - 1);
+        riceBits_ = riceScaled_ >> 3;
+        if (value > kMaxMagnitude || riceBits_ > kMaxRiceBits) {
+            return -1;
+        }
+        return static_cast<std::int32_t>(value);
+    }
+
+    void Adapt(int step) {
+        runScaled_ = std::max(0, runScaled_ + step);
+        runBits_ = std::min(runScaled_ >> 3, kMaxRiceBits);
+    }
+
+    BitReader& reader_;
+    int runScaled_ = 4;
+    int runBits_ = 1;
+    int riceScaled_ = 4;
+    int riceBits_ = 1;
+};
+
+bool DecodeStream(BitReader& reader, std::span<std::int32_t> values) {
+    return Coder(reader).Decode(values) && reader.ZeroPadding();
+}
+
+}  // namespace
+
+bool DecodeRecord(std::span<const std::uint8_t> payload, std::uint32_t planeColumns,
+                  std::uint32_t dcCount, std::span<std::int32_t> values) {
+    std::fill(values.begin(), values.end(), 0);
+    if (values.empty()) {
+        return payload.empty();
+    }
+    BitReader reader(payload);
+    const std::size_t split = std::min<std::size_t>(values.size(), planeColumns);
+    if (!DecodeStream(reader, values.first(split))) {
+        return false;
+    }
+    if (split < values.size() && !DecodeStream(reader, values.subspan(split))) {
+        return false;
+    }
+    return reader.AtEnd() && (values.size() <= dcCount || values.back() != 0);
+}
+
+}  // namespace vellumax::ptc
