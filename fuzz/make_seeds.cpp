@@ -288,7 +288,8 @@ int main(int argc, char* argv[]) {
     const Page palette8 = Kind(PHOTOMETRIC_PALETTE, 8, 1, COMPRESSION_LZW);
     const Page rgb8 = Kind(PHOTOMETRIC_RGB, 8, 3, COMPRESSION_NONE);
     const Page cmyk = Kind(PHOTOMETRIC_SEPARATED, 8, 4, COMPRESSION_NONE);
-    const Page jpegYCbCr = Kind(PHOTOMETRIC_YCBCR, 8, 3, COMPRESSION_JPEG);
+    Page jpegYCbCr = Kind(PHOTOMETRIC_YCBCR, 8, 3, COMPRESSION_JPEG);
+    jpegYCbCr.rowsPerStrip = 16;  // whole blocks of the subsampled chroma
     Page rgbPredictor = Kind(PHOTOMETRIC_RGB, 8, 3, COMPRESSION_LZW);
     rgbPredictor.predictor = PREDICTOR_HORIZONTAL;
     Page floatGrey = Kind(PHOTOMETRIC_MINISBLACK, 32, 1, COMPRESSION_NONE);

@@ -2,14 +2,14 @@
 // as the program converts it. Beyond not crashing, it must keep its word: one JPEG file per
 // page written, each complete; a one-line reason for any failure; no other file left behind.
 
-#include <jpeglib.h>
-#include <tiffio.h>
-
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include <jpeglib.h>
+#include <tiffio.h>
 
 #include "fuzz_support.h"
 #include "page_converter.h"

@@ -393,13 +393,7 @@ protected:
     QPoint Row(int position) const {
         return view->visualRect(window->fileList().index(position - 1)).center();
     }
-    QStringList Texts() const {
-        QStringList texts;
-        for (int position = 1; position <= window->fileList().Count(); ++position) {
-            texts << window->fileList().Text(position);
-        }
-        return texts;
-    }
+    QStringList Texts() const { return testing::Texts(window->fileList()); }
     QTreeView* view = nullptr;
 };
 

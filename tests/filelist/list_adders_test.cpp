@@ -15,17 +15,10 @@ namespace vellumax {
 namespace {
 
 using testing::DialogKind;
+using testing::Texts;
 using testing::MakeFile;
 using testing::ScriptedDialogs;
 using testing::TemporaryConfig;
-
-QStringList Texts(const FileList& list) {
-    QStringList texts;
-    for (int position = 1; position <= list.Count(); ++position) {
-        texts << list.Text(position);
-    }
-    return texts;
-}
 
 class AdderTest : public ::testing::Test {
 protected:

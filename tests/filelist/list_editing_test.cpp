@@ -8,13 +8,7 @@
 namespace vellumax {
 namespace {
 
-QStringList Texts(const FileList& list) {
-    QStringList texts;
-    for (int position = 1; position <= list.Count(); ++position) {
-        texts << list.Text(position);
-    }
-    return texts;
-}
+using testing::Texts;
 
 class ListEditingTest : public ::testing::Test {
 protected:

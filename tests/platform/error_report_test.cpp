@@ -24,7 +24,7 @@ TEST(ErrorReportTest, ShowsTheDescriptionLocationAndLineInTheApplicationErrorBox
     report.Run(192, [] { throw RuntimeError(70, "Permission denied"); });
 
     ASSERT_EQ(dialogs.messages().size(), 1u);
-    const auto& box = dialogs.messages().front();
+    const auto box = dialogs.messages().front();
     EXPECT_EQ(box.text, "Permission denied\r\nin Quirnel2021/08/31.Form1.PushButton2_Click at line "
                         "192\r\r" + kSupportLine);
     EXPECT_EQ(box.title, "Application Error");

@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <gtest/gtest.h>
 
+#include "filelist/file_list.h"
+
 namespace vellumax::testing {
 
 namespace {
@@ -43,6 +45,14 @@ void TemporaryConfig::Store(const QString& key, const QString& value) const {
     store.setValue("Vellumax/" + key, value);
     store.sync();
     ASSERT_EQ(store.status(), QSettings::NoError);
+}
+
+QStringList Texts(const FileList& list) {
+    QStringList texts;
+    for (int position = 1; position <= list.Count(); ++position) {
+        texts << list.Text(position);
+    }
+    return texts;
 }
 
 void MakeFile(const QString& path, const QByteArray& content) {

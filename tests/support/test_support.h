@@ -13,6 +13,10 @@ inline void PrintTo(const QStringList& texts, std::ostream* out) {
     *out << '[' << texts.join("\", \"").prepend('"').append('"').toStdString() << ']';
 }
 
+namespace vellumax {
+class FileList;
+}
+
 namespace vellumax::testing {
 
 // Points XDG_CONFIG_HOME at a fresh folder for the life of the object, so each test starts
@@ -34,6 +38,9 @@ private:
     QByteArray previous_;
     bool hadPrevious_;
 };
+
+// The texts of the list's entries, in order.
+QStringList Texts(const FileList& list);
 
 // Creates a file (and its folders) with the given content; fails the test if it cannot.
 void MakeFile(const QString& path, const QByteArray& content = "x");

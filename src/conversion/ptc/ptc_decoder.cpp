@@ -1,0 +1,288 @@
+#include "conversion/ptc/ptc_decoder.h"
+
+#include <algorithm>
+
+#include "conversion/ptc/ptc_entropy.h"
+#include "conversion/ptc/ptc_layout.h"
+#include "conversion/ptc/ptc_transform.h"
+
+namespace vellumax::ptc {
+
+namespace {
+
+// The quantiser step. The stream does not say which step it was coded with; this one was
+// measured against the pages' own thumbnails (see the notes on the format). Chroma is coded
+// with twice the luma step.
+constexpr std::int32_t kLumaStep = 460;
+constexpr std::int32_t kChromaStep = 2 * kLumaStep;
+
+// Stripes held per channel: the one being decoded, the two whose overlap filters still wait
+// for it, and the one above them that chroma upsampling reads.
+constexpr std::uint32_t kRingStripes = 4;
+constexpr std::uint32_t kMacroblockColumns = 16;
+constexpr std::uint32_t kBlockColumns = 4;
+constexpr std::uint32_t kMaxChunkCoefficients = 16 * 256;
+// Whether the rows that round the height up to 32 sit above the page in the coded area.
+constexpr bool kPaddingAtTop = PTC_PAD_TOP;
+
+std::uint32_t MacroblockCount(int channel, std::uint32_t columns) {
+    return channel == 0 ? columns / 16 : columns / 32;
+}
+
+std::uint32_t PlaneColumns(int channel, std::uint32_t columns) {
+    return channel == 0 ? columns : columns / 2;
+}
+
+bool DecodeChannel(const ChannelRecord& record, int channel, std::uint32_t columns,
+                   std::span<std::int32_t> values) {
+    return DecodeRecord(record.payload, PlaneColumns(channel, columns),
+                        MacroblockCount(channel, columns), values.first(record.coefficients));
+}
+
+std::uint8_t ToByte(std::int32_t sample) {
+    return static_cast<std::uint8_t>(std::clamp((sample + 4) >> 3, -128, 127) + 128);
+}
+
+}  // namespace
+
+// One channel's samples for a ring of stripes, with the transform stages that work on them.
+class PageDecoder::Plane {
+public:
+    Plane(std::uint32_t width, std::uint32_t height, const ChannelLayout& layout)
+        : width_(width),
+          height_(height),
+          stripeRows_(4 * static_cast<std::uint32_t>(layout.blockRows)),
+          layout_(layout),
+          samples_(std::size_t{width} * stripeRows_ * kRingStripes) {}
+
+    std::uint32_t width() const { return width_; }
+    std::uint32_t height() const { return height_; }
+    const ChannelLayout& layout() const { return layout_; }
+
+    std::int32_t* Row(std::uint32_t row) {
+        return samples_.data() + std::size_t{row % (stripeRows_ * kRingStripes)} * width_;
+    }
+    const std::int32_t* Row(std::uint32_t row) const {
+        return samples_.data() + std::size_t{row % (stripeRows_ * kRingStripes)} * width_;
+    }
+
+    // The cleared rows of a stripe, for the coefficients to go into.
+    std::span<std::int32_t* const> Begin(std::uint32_t stripe) {
+        for (std::uint32_t row = 0; row < stripeRows_; ++row) {
+            stripePointers_[row] = Row(stripe * stripeRows_ + row);
+            std::fill_n(stripePointers_[row], width_, 0);
+        }
+        return {stripePointers_.data(), stripeRows_};
+    }
+
+    void SecondLevelCore(std::uint32_t stripe) {
+        for (std::uint32_t left = 0; left < width_; left += kMacroblockColumns) {
+            InverseCoreTransform(DcGrid(stripe * stripeRows_, left));
+        }
+    }
+
+    // Filters the block DCs across the edge above `stripe` (macroblocks are one stripe high).
+    void SecondLevelOverlap(std::uint32_t stripe) {
+        const std::uint32_t top = stripe * stripeRows_ - 2 * layout_.blockRows;
+        for (std::uint32_t edge = kMacroblockColumns; edge < width_; edge += kMacroblockColumns) {
+            InverseOverlapFilter(DcGrid(top, edge - 2 * kBlockColumns));
+        }
+    }
+
+    // The first level of `stripe`, and the overlap filter over its edges but the bottom one,
+    // whose stripe below is not there yet.
+    void FirstLevel(std::uint32_t stripe) {
+        const std::uint32_t top = stripe * stripeRows_;
+        for (std::uint32_t row = top; row < top + stripeRows_; row += layout_.blockRows) {
+            for (std::uint32_t left = 0; left < width_; left += kBlockColumns) {
+                if (layout_.blockRows == kLumaLayout.blockRows) {
+                    InverseCoreTransform(SampleGrid(row, left));
+                } else {
+                    InverseChromaBlock(Row(row) + left, Row(row + 1) + left);
+                }
+            }
+        }
+        if (layout_.blockRows != kLumaLayout.blockRows) {
+            return;
+        }
+        for (std::uint32_t row = stripe == 0 ? top + 2 : top - 2; row < top + stripeRows_ - 2;
+             row += kBlockColumns) {
+            for (std::uint32_t left = 2; left + kBlockColumns <= width_; left += kBlockColumns) {
+                InverseOverlapFilter(SampleGrid(row, left));
+            }
+        }
+    }
+
+private:
+    Grid4 DcGrid(std::uint32_t top, std::uint32_t left) {
+        const std::uint32_t step = layout_.blockRows;
+        return {{Row(top) + left, Row(top + step) + left, Row(top + 2 * step) + left,
+                 Row(top + 3 * step) + left},
+                kBlockColumns};
+    }
+    Grid4 SampleGrid(std::uint32_t top, std::uint32_t left) {
+        return {{Row(top) + left, Row(top + 1) + left, Row(top + 2) + left, Row(top + 3) + left},
+                1};
+    }
+
+    std::uint32_t width_;
+    std::uint32_t height_;
+    std::uint32_t stripeRows_;
+    ChannelLayout layout_;
+    std::vector<std::int32_t> samples_;
+    std::array<std::int32_t*, 16> stripePointers_{};
+};
+
+RecordCount CountRecords(const Stream& stream) {
+    const StreamFrame& frame = stream.frame();
+    RecordCount count;
+    std::vector<std::int32_t> values(kMaxChunkCoefficients);
+    std::string problem;
+    for (std::uint32_t tile = 0; tile < frame.tiles; ++tile) {
+        const std::uint64_t records = std::uint64_t{frame.chunksPerTile} * kChannels;
+        count.total += records;
+        const auto chunks = stream.Tile(tile, problem);
+        if (!chunks) {
+            count.damaged += records;
+            continue;
+        }
+        for (std::uint32_t chunk = 0; chunk < chunks->size(); ++chunk) {
+            for (int channel = 0; channel < kChannels; ++channel) {
+                if (!DecodeChannel((*chunks)[chunk].channels[channel], channel,
+                                   frame.ChunkColumns(chunk), values)) {
+                    ++count.damaged;
+                }
+            }
+        }
+    }
+    return count;
+}
+
+std::unique_ptr<PageDecoder> PageDecoder::Open(std::vector<std::uint8_t> bytes,
+                                               std::string& problem) {
+    auto stream = Stream::Parse(bytes, problem);
+    if (!stream) {
+        return nullptr;
+    }
+    // The buffer moves with the vector, so the stream's view of it stays valid.
+    return std::unique_ptr<PageDecoder>(new PageDecoder(std::move(bytes), std::move(*stream)));
+}
+
+PageDecoder::PageDecoder(std::vector<std::uint8_t> bytes, Stream stream)
+    : bytes_(std::move(bytes)), stream_(std::move(stream)), values_(kMaxChunkCoefficients) {
+    const StreamFrame& frame = stream_.frame();
+    planes_[0] = std::make_unique<Plane>(frame.paddedWidth, frame.paddedHeight, kLumaLayout);
+    for (int channel = 1; channel < kChannels; ++channel) {
+        planes_[channel] = std::make_unique<Plane>(frame.paddedWidth / 2, frame.paddedHeight / 2,
+                                                   kChromaLayout);
+    }
+}
+
+PageDecoder::~PageDecoder() = default;
+
+bool PageDecoder::DecodeStripe(std::uint32_t stripe) {
+    const StreamFrame& frame = stream_.frame();
+    // Tiles run from the bottom of the page up.
+    const auto chunks = stream_.Tile(frame.tiles - 1 - stripe, problem_);
+    if (!chunks) {
+        return false;
+    }
+    std::array<std::span<std::int32_t* const>, kChannels> rows;
+    for (int channel = 0; channel < kChannels; ++channel) {
+        rows[channel] = planes_[channel]->Begin(stripe);
+    }
+    for (std::uint32_t chunk = 0; chunk < chunks->size(); ++chunk) {
+        const std::uint32_t columns = frame.ChunkColumns(chunk);
+        for (int channel = 0; channel < kChannels; ++channel) {
+            const ChannelRecord& record = (*chunks)[chunk].channels[channel];
+            const std::span<std::int32_t> values =
+                std::span(values_).first(record.coefficients);
+            if (!DecodeChannel(record, channel, columns, values)) {
+                damagedRecords_ = true;
+                problem_ = "a channel record of tile " + std::to_string(frame.tiles - 1 - stripe) +
+                           " does not decode";
+                return false;
+            }
+            PlaceCoefficients(planes_[channel]->layout(), values, PlaneColumns(channel, columns),
+                              channel == 0 ? kLumaStep : kChromaStep, rows[channel],
+                              PlaneColumns(channel, chunk * frame.chunkWidth));
+        }
+    }
+    return true;
+}
+
+// Step s decodes stripe s and finishes the first level of stripe s − 1; after it, stripe
+// s − 2 is final (and after the last step every stripe is).
+bool PageDecoder::Step(std::uint32_t stripe) {
+    if (stripe < stream_.frame().tiles) {
+        if (!DecodeStripe(stripe)) {
+            return false;
+        }
+        for (const auto& plane : planes_) {
+            plane->SecondLevelCore(stripe);
+            if (stripe > 0) {
+                plane->SecondLevelOverlap(stripe);
+            }
+        }
+    }
+    if (stripe > 0) {
+        for (const auto& plane : planes_) {
+            plane->FirstLevel(stripe - 1);
+        }
+    }
+    return true;
+}
+
+bool PageDecoder::ReadRow(std::span<std::uint8_t> rgb) {
+    if (!problem_.empty() || nextRow_ >= frame().height) {
+        return false;
+    }
+    const std::uint32_t planeRow =
+        nextRow_ + (kPaddingAtTop ? frame().paddedHeight - frame().height : 0);
+    const std::uint32_t stripe = planeRow / kTileRows;
+    const std::uint32_t needed = std::min(stripe + 2, frame().tiles);
+    while (stepsDone_ <= needed) {
+        if (!Step(stepsDone_++)) {
+            return false;
+        }
+    }
+    WriteRow(planeRow, rgb);
+    ++nextRow_;
+    return true;
+}
+
+void PageDecoder::WriteRow(std::uint32_t planeRow, std::span<std::uint8_t> rgb) const {
+    const Plane& luma = *planes_[0];
+    const std::uint32_t chromaWidth = planes_[1]->width();
+    const std::uint32_t chromaHeight = planes_[1]->height();
+    // Chroma sits between the luma samples it covers, so each luma sample takes 9/16 of the
+    // nearest chroma sample and the rest from the next ones toward it.
+    const std::uint32_t chromaRow = planeRow / 2;
+    const std::uint32_t nearRow =
+        planeRow % 2 ? std::min(chromaRow + 1, chromaHeight - 1) : (chromaRow ? chromaRow - 1 : 0);
+    const std::int32_t* y = luma.Row(planeRow);
+    std::array<const std::int32_t*, 2> own{planes_[1]->Row(chromaRow), planes_[2]->Row(chromaRow)};
+    std::array<const std::int32_t*, 2> near{planes_[1]->Row(nearRow), planes_[2]->Row(nearRow)};
+    for (std::uint32_t x = 0; x < frame().width; ++x) {
+        const std::uint32_t column = x / 2;
+        const std::uint32_t nearColumn =
+            x % 2 ? std::min(column + 1, chromaWidth - 1) : (column ? column - 1 : 0);
+        std::array<std::int32_t, 2> chroma{};
+        for (std::size_t c = 0; c < 2; ++c) {
+            chroma[c] = (9 * own[c][column] + 3 * own[c][nearColumn] + 3 * near[c][column] +
+                         near[c][nearColumn] + 8) >>
+                        4;
+        }
+        const std::int32_t co = chroma[0];
+        const std::int32_t cg = chroma[1];
+        const std::int32_t t = y[x] - (cg >> 1);
+        const std::int32_t green = t + cg;
+        const std::int32_t blue = t - (co >> 1);
+        const std::int32_t red = blue + co;
+        rgb[3 * std::size_t{x}] = ToByte(red);
+        rgb[3 * std::size_t{x} + 1] = ToByte(green);
+        rgb[3 * std::size_t{x} + 2] = ToByte(blue);
+    }
+}
+
+}  // namespace vellumax::ptc

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace vellumax::ptc {
+
+// A 4×4 array of samples inside a larger plane: element (row, column) is
+// rows[row][column * columnStep]. The second level works on block DCs spread over a
+// macroblock, the first level on adjacent samples; rows come one by one because the plane is
+// a ring of stripes.
+struct Grid4 {
+    std::array<std::int32_t*, 4> rows;
+    std::ptrdiff_t columnStep;
+
+    std::int32_t& at(int row, int column) const { return rows[row][column * columnStep]; }
+};
+
+// The inverse of the 4×4 lapped core transform, in place; coefficient (0, 0) is the DC, and
+// a DC alone comes out as a quarter of itself on every sample.
+void InverseCoreTransform(Grid4 grid);
+
+// The inverse overlap filter on a 4×4 window that straddles block edges, in place. It leaves
+// a flat window as it is.
+void InverseOverlapFilter(Grid4 grid);
+
+// The inverse transform of a 4×2 chroma block whose coefficients sit in the first four samples
+// of `top` and `bottom`, in place. It runs the core transform with the two missing rows of
+// frequencies at zero and averages the output rows in pairs, which keeps a DC's gain at a
+// quarter and turns the first vertical frequency into the difference of the two rows.
+void InverseChromaBlock(std::int32_t* top, std::int32_t* bottom);
+
+}  // namespace vellumax::ptc
