@@ -443,6 +443,25 @@ TEST_F(FileListWindowTest, OnlyAShellFileDropIsTakenAndAddedAsDelivered) {
     EXPECT_EQ(Texts().mid(3), QStringList({"/nowhere/notes.txt", "/tmp/x y.mdi"}));
 }
 
+TEST_F(MainWindowTest, StartConvertingAndHelpAnswerThroughTheDialogs) {
+    Open();
+    dialogs.AnswerMessage(MessageAnswer::Ok);
+    Find<QPushButton>("PushButton2")->click();
+    dialogs.AnswerMessage(MessageAnswer::Yes);
+    Find<QPushButton>("PushButton3")->click();
+    ASSERT_EQ(dialogs.messages().size(), 2u);
+    EXPECT_EQ(dialogs.messages()[0].text, "No files added.");
+    EXPECT_EQ(dialogs.messages()[1].text,
+              "You must have Microsoft Office Digital Imaging (MODI) installed to use this "
+              "software.\r\rMODI usually comes with MS Office but you can get MODI by downloading "
+              "MS SharePoint 2007 which is free.\r\rBetter instructions are available online. "
+              "Would you like to see them now? ");
+    EXPECT_EQ(dialogs.messages()[1].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(dialogs.openedTargets(),
+              QStringList{QString("http://") + build_config::kImagingSupportHost + "/kb/982760/"});
+    EXPECT_FALSE(window->isConverting());
+}
+
 TEST_F(FileListWindowTest, TheButtonsFillTheList) {
     dialogs.AnswerFiles({"/in/a.mdi", "/in/b.mdi"});
     Find<QPushButton>("PushButton1")->click();
