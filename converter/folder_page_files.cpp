@@ -1,6 +1,8 @@
 #include "folder_page_files.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -11,6 +13,22 @@
 namespace vellumax::converter {
 
 namespace {
+
+// The temporary page being written, for RemovePendingPage. The flag is cleared before the name
+// changes and set after, so a signal never sees half a name.
+char pendingName[4096];
+volatile std::sig_atomic_t pendingSet = 0;
+
+void SetPending(const std::string& path) {
+    pendingSet = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (path.empty() || path.size() >= sizeof pendingName) {
+        return;
+    }
+    std::memcpy(pendingName, path.c_str(), path.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    pendingSet = 1;
+}
 
 std::string PageNumber(int number) {
     char text[16];
@@ -57,6 +75,7 @@ std::FILE* FolderPageFiles::Open(int number, std::string& error) {
         return nullptr;
     }
     temporaryPath_ = name.data();
+    SetPending(temporaryPath_);
     fchmod(descriptor, NewFileMode());
     stream_ = fdopen(descriptor, "wb");
     if (stream_ == nullptr) {
@@ -64,6 +83,7 @@ std::FILE* FolderPageFiles::Open(int number, std::string& error) {
         close(descriptor);
         unlink(temporaryPath_.c_str());
         temporaryPath_.clear();
+        SetPending({});
     }
     return stream_;
 }
@@ -72,6 +92,10 @@ std::string FolderPageFiles::Keep(int number) {
     if (stream_ == nullptr) {
         return "no page file is open";
     }
+    // Forgotten only once renamed or removed, whichever way this returns.
+    const struct PendingUntilReturn {
+        ~PendingUntilReturn() { SetPending({}); }
+    } pendingUntilReturn;
     const std::string temporaryPath = std::exchange(temporaryPath_, {});
     const bool written = std::fflush(stream_) == 0 && std::ferror(stream_) == 0;
     const int writeError = errno;
@@ -99,6 +123,13 @@ void FolderPageFiles::Discard(int) {
     if (!temporaryPath_.empty()) {
         unlink(temporaryPath_.c_str());
         temporaryPath_.clear();
+        SetPending({});
+    }
+}
+
+void RemovePendingPage() noexcept {
+    if (pendingSet != 0) {
+        unlink(pendingName);
     }
 }
 

@@ -30,4 +30,8 @@ private:
     std::string temporaryPath_;
 };
 
+// Removes the page file being written, if any; safe to call from a signal handler, which is
+// how a stopped conversion leaves no temporary file behind.
+void RemovePendingPage() noexcept;
+
 }  // namespace vellumax::converter

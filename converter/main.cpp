@@ -6,9 +6,46 @@
 #include <string>
 #include <vector>
 
+#include <signal.h>
 #include <tiffio.h>
+#include <unistd.h>
 
+#include "folder_page_files.h"
 #include "page_converter.h"
+
+namespace {
+
+// Prepared before the alarm is set: the handler may only make async-signal-safe calls.
+char watchdogLine[4096];
+std::size_t watchdogLineLength = 0;
+
+extern "C" void OnWatchdog(int) {
+    vellumax::converter::RemovePendingPage();
+    [[maybe_unused]] const ssize_t written =
+        ::write(STDERR_FILENO, watchdogLine, watchdogLineLength);
+    ::_exit(1);
+}
+
+// No input, however damaged, keeps the converter busy for longer than its size allows.
+void StartWatchdog(const std::string& program, const std::string& path) {
+    std::error_code status;
+    const auto size = std::filesystem::file_size(path, status);
+    const unsigned seconds = vellumax::converter::WatchdogSeconds(status ? 0 : size);
+    const int length = std::snprintf(
+        watchdogLine, sizeof watchdogLine,
+        "%s: %s: stopped after %u seconds, the longest a file of this size may take\n",
+        program.c_str(), path.c_str(), seconds);
+    watchdogLineLength = std::min(static_cast<std::size_t>(std::max(length, 0)),
+                                  sizeof watchdogLine - 1);
+    watchdogLine[watchdogLineLength - 1] = '\n';  // also when a long path was cut off
+    struct sigaction action {};
+    action.sa_handler = &OnWatchdog;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGALRM, &action, nullptr);
+    alarm(seconds);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     const std::string program =
@@ -23,6 +60,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", vellumax::converter::UsageLine(program).c_str());
         return 2;
     }
+    StartWatchdog(program, commandLine->inputPath);
     const auto report =
         vellumax::converter::ConvertFile(commandLine->inputPath, commandLine->quality);
     if (report.Succeeded()) {

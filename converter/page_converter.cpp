@@ -193,6 +193,11 @@ ConversionReport ConvertPages(const TiffDocument& document, int quality, PageFil
     return report;
 }
 
+unsigned WatchdogSeconds(std::uint64_t fileSize) {
+    constexpr std::uint64_t kMostSeconds = 7 * 24 * 3600;  // alarm() takes an unsigned count
+    return static_cast<unsigned>(std::min<std::uint64_t>(60 + fileSize / 1024, kMostSeconds));
+}
+
 ConversionReport ConvertFile(const std::string& path, int quality) {
     std::string error;
     const auto document = TiffDocument::Open(path, error);

@@ -97,4 +97,10 @@ ConversionReport ConvertPages(const TiffDocument& document, int quality, PageFil
 // Converts the file at `path` into "<stem>-0001.jpg", "<stem>-0002.jpg", ... beside it.
 ConversionReport ConvertFile(const std::string& path, int quality);
 
+// How long the program may take over a file of `fileSize` bytes before its watchdog stops it:
+// a minute, and a second more for each KiB. The slowest real pages (a 1 GiB raster from a few
+// KiB of G4) take about one second per KiB; a damaged file that points every page at the same
+// data cannot get more.
+unsigned WatchdogSeconds(std::uint64_t fileSize);
+
 }  // namespace vellumax::converter

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "conversion/ptc/ptc_decoder.h"
 #include "platform/runtime_error.h"
 
 namespace vellumax {
@@ -33,8 +34,10 @@ constexpr std::uint64_t kMaxDecodedPageBytes = std::uint64_t{1} << 30;
 constexpr std::uint64_t kStripBytes = 256 * 1024;
 // Pixels libtiff's RGBA reader renders at a time for the unusual pixel forms.
 constexpr std::uint64_t kRenderBandPixels = 1024 * 1024;
-// The imaging component's own codecs, which no libtiff decodes.
-constexpr std::array<std::uint16_t, 3> kImagingCodecs = {34718, 34719, 34720};
+// The imaging component's own codecs, which no libtiff decodes; colour pages come in the
+// transform codec, which this reader decodes itself.
+constexpr std::array<std::uint16_t, 2> kImagingCodecs = {34718, 34719};
+constexpr std::uint16_t kTransformCodec = 34720;
 
 ReaderFailure Failure(int number, const QString& text, const QString& detail) {
     return {number, detail.isEmpty() ? text : text + ": " + detail};
@@ -103,10 +106,11 @@ public:
 
 private:
     // The module (a function or file name) is left out: the user knows which file it was.
+    // Some messages run over two lines; a failure is listed on one.
     static QString Format(const char* format, va_list arguments) {
         std::array<char, 512> buffer{};
         std::vsnprintf(buffer.data(), buffer.size(), format, arguments);
-        return QString::fromLocal8Bit(buffer.data());
+        return QString::fromLocal8Bit(buffer.data()).simplified();
     }
     // Both return "handled", as libtiff's global handlers would print.
     static int RecordError(TIFF*, void* error, const char*, const char* format, va_list arguments) {
@@ -496,7 +500,8 @@ std::optional<ReaderFailure> ReadLayout(TIFF* tiff, int page, PageLayout& layout
                                  .arg(page)
                                  .arg(*codec));
     }
-    if (!TIFFIsCODECConfigured(layout.compression)) {
+    const bool transformCoded = layout.compression == kTransformCodec;
+    if (!transformCoded && !TIFFIsCODECConfigured(layout.compression)) {
         return InvalidFormat(QString("page %1 uses compression %2, which cannot be decoded")
                                  .arg(page)
                                  .arg(layout.compression));
@@ -523,6 +528,13 @@ std::optional<ReaderFailure> ReadLayout(TIFF* tiff, int page, PageLayout& layout
     }
     layout.blockRows = std::min(layout.blockRows, layout.height);
 
+    if (transformCoded && (layout.tiled || DirectKind(tiff, layout) != PageKind::Rgb ||
+                           layout.samplesPerPixel != 3 || layout.bitsPerSample != 8)) {
+        return InvalidFormat(
+            QString("page %1 uses the imaging codec %2 in a form that cannot be decoded")
+                .arg(page)
+                .arg(kTransformCodec));
+    }
     if (const auto kind = DirectKind(tiff, layout)) {
         layout.kind = *kind;
         return std::nullopt;
@@ -952,6 +964,56 @@ std::optional<ReaderFailure> CopyStrips(TIFF* in, const SourceReading& reading,
     return std::nullopt;
 }
 
+// A colour page of the imaging component's transform codec, decoded a stripe at a time. A page
+// with any record that does not decode exactly fails whole: a converted page must never hide
+// misread parts.
+std::optional<ReaderFailure> CopyTransformCodedPage(TIFF* in, const SourceReading& reading,
+                                                    TargetWriting& target, const PageLayout& layout,
+                                                    int page, int pageCount) {
+    const auto broken = [page](const QString& why) {
+        return InvalidFormat(QString("page %1 cannot be decoded: %2").arg(page).arg(why));
+    };
+    if (TIFFNumberOfStrips(in) != 1) {
+        return broken("its colour stream is split into strips");
+    }
+    // The strip's length was held against the file's before anything was read.
+    std::vector<std::uint8_t> stream(static_cast<std::size_t>(TIFFGetStrileByteCount(in, 0)));
+    const auto size = static_cast<tmsize_t>(stream.size());
+    if (TIFFReadRawStrip(in, 0, stream.data(), size) != size) {
+        return reading.Failure(QString("page %1 cannot be decoded").arg(page));
+    }
+    std::string problem;
+    const auto decoder = ptc::PageDecoder::Open(std::move(stream), problem);
+    if (!decoder) {
+        return broken(QString::fromStdString(problem));
+    }
+    if (decoder->frame().width != layout.width || decoder->frame().height != layout.height) {
+        return broken("its colour stream is of another size than the page");
+    }
+    TIFF* const out = target.tiff();
+    if (!WritePageTags(in, out, layout, page, pageCount)) {
+        return target.Failure();
+    }
+    std::vector<std::uint8_t> written(static_cast<std::size_t>(layout.outputRowBytes()));
+    for (std::uint32_t row = 0; row < layout.height; ++row) {
+        if (decoder->ReadRow(written) && TIFFWriteScanline(out, written.data(), row, 0) >= 0) {
+            continue;
+        }
+        if (!decoder->damagedRecords()) {
+            return decoder->problem().empty() ? target.Failure()
+                                              : broken(QString::fromStdString(decoder->problem()));
+        }
+        const ptc::RecordCount records = ptc::CountRecords(decoder->stream());
+        return broken(QString("%1 of its %2 colour records are damaged")
+                          .arg(records.damaged)
+                          .arg(records.total));
+    }
+    if (!TIFFWriteDirectory(out)) {
+        return target.Failure();
+    }
+    return std::nullopt;
+}
+
 std::optional<ReaderFailure> CopyPage(TIFF* in, const SourceReading& reading, TargetWriting& target,
                                       int page, int pageCount) {
     PageLayout layout;
@@ -965,6 +1027,9 @@ std::optional<ReaderFailure> CopyPage(TIFF* in, const SourceReading& reading, Ta
     }
     if (CanCopyStrips(layout)) {
         return CopyStrips(in, reading, target, layout, page, pageCount);
+    }
+    if (layout.compression == kTransformCodec) {
+        return CopyTransformCodedPage(in, reading, target, layout, page, pageCount);
     }
     if (IsJpegYCbCr(layout)) {
         TIFFSetField(in, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);

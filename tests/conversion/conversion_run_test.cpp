@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <functional>
 
@@ -217,6 +218,62 @@ TEST_F(ConversionRunTest, TheTemporaryFolderIsLeftAsItWas) {
     EXPECT_EQ(OutputNames(), QStringList({"a_1.jpg"}));
     EXPECT_EQ(QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"stray.jpg"}));
+}
+
+// The real reader and converter over good documents and damaged ones from the corrupt corpus.
+TEST_F(ConversionRunTest, EveryGoodDocumentIsConvertedAndEveryCorruptOneListed) {
+    imaging = DocumentReaderFactory();
+    const auto corrupt = [&](const QString& name) {
+        const QString path = sources.path() + '/' + name;
+        EXPECT_TRUE(QFile::copy(QString(VELLUMAX_CORRUPT_DIR) + '/' + name, path));
+        list.Append(path);
+        return path;
+    };
+    const QString cutShort = corrupt("strip-cut-short.tif");
+    WriteGreyDocument(sources.path() + "/letter.mdi", {QSize(31, 9), QSize(32, 9)}, true);
+    list.Append(sources.path() + "/letter.mdi");
+    const QString huge = corrupt("page-over-a-gibibyte.tif");
+    const QString noise = corrupt("lzw-strip-noise.tif");
+    Source("invoice.tif", 3);
+    const QString loop = corrupt("directory-loops-back.tif");
+    const QString empty = corrupt("empty.tif");
+    const QStringList sourcesBefore = QDir(sources.path()).entryList(QDir::Files | QDir::Hidden);
+
+    Convert();
+
+    // The converter's own line names the copy in the run's folder, whose name is random.
+    const auto line = [](const QString& source, const QString& text) {
+        return QRegularExpression::escape(source + " (" + text + ") \r\n");
+    };
+    const QString failures =
+        line(cutShort, "321 (Invalid file format: page 1 is cut short: its image data reach past "
+                       "the end of the file)") +
+        line(huge, "7 (Out of memory: page 1 is 40000 x 40000 pixels, which needs more than 1 "
+                   "GiB decoded)") +
+        QRegularExpression::escape(noise + " (321 (The page converter wrote no page image, exit "
+                                           "status 1: nconvert.exe: ") +
+        "/[^ ]+/" +
+        QRegularExpression::escape("lzw-strip-noise.tif: page 1: cannot decode row 1: Using code "
+                                   "not yet in table)) \r\n") +
+        line(loop, "321 (Invalid file format: TIFF directory 1 has IFD looping to directory 0 at "
+                   "offset 0x8 (8))") +
+        line(empty, "321 (Invalid file format)");
+    const QRegularExpression closing(
+        "^" + QRegularExpression::escape("Done.\r\n\r\nError #2122:\r\nFollowing files: \r\n") +
+        failures +
+        QRegularExpression::escape("\r\ncould not be operated. They could be opened by another "
+                                   "program. \r\nPlease email screenshot of this message and "
+                                   "some of files to " +
+                                   QString(build_config::kSupportEmail)) +
+        "$");
+    EXPECT_TRUE(closing.match(ClosingMessage()).hasMatch()) << ClosingMessage().toStdString();
+
+    EXPECT_EQ(OutputNames(), QStringList({"invoice_1.jpg", "invoice_2.jpg", "invoice_3.jpg",
+                                          "letter_1.jpg", "letter_2.jpg"}));
+    EXPECT_EQ(JpegSize(output.path() + "/letter_2.jpg"), QSize(32, 9));
+    EXPECT_EQ(JpegSize(output.path() + "/invoice_3.jpg"), QSize(23, 12));
+    EXPECT_EQ(QDir(sources.path()).entryList(QDir::Files | QDir::Hidden), sourcesBefore);
+    EXPECT_TRUE(QDir(temp.path()).isEmpty()) << "the run's folder is gone";
 }
 
 }  // namespace

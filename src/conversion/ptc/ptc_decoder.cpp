@@ -13,7 +13,7 @@ namespace {
 // The quantiser step. The stream does not say which step it was coded with; this one was
 // measured against the pages' own thumbnails (see the notes on the format). Chroma is coded
 // with twice the luma step.
-constexpr std::int32_t kLumaStep = 460;
+constexpr std::int32_t kLumaStep = 480;
 constexpr std::int32_t kChromaStep = 2 * kLumaStep;
 
 // Stripes held per channel: the one being decoded, the two whose overlap filters still wait
@@ -22,8 +22,8 @@ constexpr std::uint32_t kRingStripes = 4;
 constexpr std::uint32_t kMacroblockColumns = 16;
 constexpr std::uint32_t kBlockColumns = 4;
 constexpr std::uint32_t kMaxChunkCoefficients = 16 * 256;
-// Whether the rows that round the height up to 32 sit above the page in the coded area.
-constexpr bool kPaddingAtTop = PTC_PAD_TOP;
+// The coded area is a bottom-up bitmap rounded up to 32 rows, so the rows that round it up
+// sit above the page.
 
 std::uint32_t MacroblockCount(int channel, std::uint32_t columns) {
     return channel == 0 ? columns / 16 : columns / 32;
@@ -159,22 +159,26 @@ RecordCount CountRecords(const Stream& stream) {
 }
 
 std::unique_ptr<PageDecoder> PageDecoder::Open(std::vector<std::uint8_t> bytes,
-                                               std::string& problem) {
+                                               std::string& problem, Damage damage) {
     auto stream = Stream::Parse(bytes, problem);
     if (!stream) {
         return nullptr;
     }
     // The buffer moves with the vector, so the stream's view of it stays valid.
-    return std::unique_ptr<PageDecoder>(new PageDecoder(std::move(bytes), std::move(*stream)));
+    return std::unique_ptr<PageDecoder>(
+        new PageDecoder(std::move(bytes), std::move(*stream), damage));
 }
 
-PageDecoder::PageDecoder(std::vector<std::uint8_t> bytes, Stream stream)
-    : bytes_(std::move(bytes)), stream_(std::move(stream)), values_(kMaxChunkCoefficients) {
+PageDecoder::PageDecoder(std::vector<std::uint8_t> bytes, Stream stream, Damage damage)
+    : bytes_(std::move(bytes)),
+      stream_(std::move(stream)),
+      values_(kMaxChunkCoefficients),
+      damage_(damage) {
     const StreamFrame& frame = stream_.frame();
     planes_[0] = std::make_unique<Plane>(frame.paddedWidth, frame.paddedHeight, kLumaLayout);
     for (int channel = 1; channel < kChannels; ++channel) {
-        planes_[channel] = std::make_unique<Plane>(frame.paddedWidth / 2, frame.paddedHeight / 2,
-                                                   kChromaLayout);
+        planes_[channel] =
+            std::make_unique<Plane>(frame.paddedWidth / 2, frame.paddedHeight / 2, kChromaLayout);
     }
 }
 
@@ -195,12 +199,9 @@ bool PageDecoder::DecodeStripe(std::uint32_t stripe) {
         const std::uint32_t columns = frame.ChunkColumns(chunk);
         for (int channel = 0; channel < kChannels; ++channel) {
             const ChannelRecord& record = (*chunks)[chunk].channels[channel];
-            const std::span<std::int32_t> values =
-                std::span(values_).first(record.coefficients);
-            if (!DecodeChannel(record, channel, columns, values)) {
-                damagedRecords_ = true;
-                problem_ = "a channel record of tile " + std::to_string(frame.tiles - 1 - stripe) +
-                           " does not decode";
+            const std::span<std::int32_t> values = std::span(values_).first(record.coefficients);
+            if (!DecodeChannel(record, channel, columns, values) &&
+                !Conceal(stripe, chunk, channel, values)) {
                 return false;
             }
             PlaceCoefficients(planes_[channel]->layout(), values, PlaneColumns(channel, columns),
@@ -208,6 +209,24 @@ bool PageDecoder::DecodeStripe(std::uint32_t stripe) {
                               PlaneColumns(channel, chunk * frame.chunkWidth));
         }
     }
+    return true;
+}
+
+bool PageDecoder::Conceal(std::uint32_t stripe, std::uint32_t chunk, int channel,
+                          std::span<std::int32_t> values) {
+    const std::uint32_t tile = stream_.frame().tiles - 1 - stripe;
+    if (damagedChunks_.empty() || damagedChunks_.back().tile != tile ||
+        damagedChunks_.back().chunk != chunk) {
+        damagedChunks_.push_back({tile, chunk});
+    }
+    if (damage_ == Damage::Fail) {
+        problem_ = "a channel record of tile " + std::to_string(tile) + " does not decode";
+        return false;
+    }
+    // The DC group is read first, so it is the part most often still right.
+    const std::size_t kept = std::min<std::size_t>(
+        values.size(), MacroblockCount(channel, stream_.frame().ChunkColumns(chunk)));
+    std::fill(values.begin() + static_cast<std::ptrdiff_t>(kept), values.end(), 0);
     return true;
 }
 
@@ -237,8 +256,7 @@ bool PageDecoder::ReadRow(std::span<std::uint8_t> rgb) {
     if (!problem_.empty() || nextRow_ >= frame().height) {
         return false;
     }
-    const std::uint32_t planeRow =
-        nextRow_ + (kPaddingAtTop ? frame().paddedHeight - frame().height : 0);
+    const std::uint32_t planeRow = nextRow_ + frame().paddedHeight - frame().height;
     const std::uint32_t stripe = planeRow / kTileRows;
     const std::uint32_t needed = std::min(stripe + 2, frame().tiles);
     while (stepsDone_ <= needed) {

@@ -76,12 +76,12 @@ constexpr std::array<Subgroup, 3> kChromaSubgroups = {{
 
 template <std::size_t Count>
 void PlaceFirstLevel(const ChannelLayout& layout, const std::array<Subgroup, Count>& subgroups,
-                     std::span<const std::int32_t> values, std::uint32_t blocks,
-                     std::int32_t step, std::span<std::int32_t* const> rows,
-                     std::uint32_t left) {
+                     std::span<const std::int32_t> values, std::uint32_t blocks, std::int32_t step,
+                     std::span<std::int32_t* const> rows, std::uint32_t left) {
     for (const Subgroup& subgroup : subgroups) {
         const std::size_t begin = std::size_t{blocks} * subgroup.start;
-        const std::size_t end = std::min(values.size(), begin + std::size_t{blocks} * subgroup.count);
+        const std::size_t end =
+            std::min(values.size(), begin + std::size_t{blocks} * subgroup.count);
         for (std::size_t index = begin; index < end; ++index) {
             if (values[index] == 0) {
                 continue;
@@ -89,10 +89,10 @@ void PlaceFirstLevel(const ChannelLayout& layout, const std::array<Subgroup, Cou
             const std::size_t block = (index - begin) / subgroup.count;
             const Position place = subgroup.positions[(index - begin) % subgroup.count];
             const Position path = kBlockPath[block % kBlocksPerMacroblock];
-            const std::uint32_t column = left +
-                                         static_cast<std::uint32_t>(block / kBlocksPerMacroblock) *
-                                             kMacroblockColumns +
-                                         path.column * kBlockColumns + place.column;
+            const std::uint32_t column =
+                left +
+                static_cast<std::uint32_t>(block / kBlocksPerMacroblock) * kMacroblockColumns +
+                path.column * kBlockColumns + place.column;
             rows[path.row * layout.blockRows + place.row][column] = values[index] * step;
         }
     }

@@ -64,10 +64,22 @@ void ScalePair(Sample& x, Sample& y) {
 // Names the samples of a 4×4 grid in raster order, a to p.
 struct Named {
     explicit Named(Grid4 grid)
-        : a(grid.at(0, 0)), b(grid.at(0, 1)), c(grid.at(0, 2)), d(grid.at(0, 3)),
-          e(grid.at(1, 0)), f(grid.at(1, 1)), g(grid.at(1, 2)), h(grid.at(1, 3)),
-          i(grid.at(2, 0)), j(grid.at(2, 1)), k(grid.at(2, 2)), l(grid.at(2, 3)),
-          m(grid.at(3, 0)), n(grid.at(3, 1)), o(grid.at(3, 2)), p(grid.at(3, 3)) {}
+        : a(grid.at(0, 0)),
+          b(grid.at(0, 1)),
+          c(grid.at(0, 2)),
+          d(grid.at(0, 3)),
+          e(grid.at(1, 0)),
+          f(grid.at(1, 1)),
+          g(grid.at(1, 2)),
+          h(grid.at(1, 3)),
+          i(grid.at(2, 0)),
+          j(grid.at(2, 1)),
+          k(grid.at(2, 2)),
+          l(grid.at(2, 3)),
+          m(grid.at(3, 0)),
+          n(grid.at(3, 1)),
+          o(grid.at(3, 2)),
+          p(grid.at(3, 3)) {}
     Sample &a, &b, &c, &d, &e, &f, &g, &h, &i, &j, &k, &l, &m, &n, &o, &p;
 };
 
