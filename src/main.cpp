@@ -1,8 +1,8 @@
+#include <unistd.h>
 #include <QApplication>
 #include <QRandomGenerator>
 #include <QTextStream>
 #include <cstring>
-#include <unistd.h>
 
 #include "app/command_line.h"
 #include "app/main_window.h"

@@ -1,9 +1,9 @@
 #include "app/command_line.h"
 
+#include <pthread.h>
 #include <QTextStream>
 #include <atomic>
 #include <csignal>
-#include <pthread.h>
 #include <optional>
 
 #include "conversion/conversion_run.h"
@@ -38,8 +38,8 @@ class ConsoleDialogs : public Dialogs {
 public:
     ConsoleDialogs(QTextStream& output, QTextStream& errors) : output_(output), errors_(errors) {}
 
-    MessageAnswer ShowMessage(const QString& text, const QString& /*title*/,
-                              MessageButtons buttons, MessageIcon /*icon*/) override {
+    MessageAnswer ShowMessage(const QString& text, const QString& /*title*/, MessageButtons buttons,
+                              MessageIcon /*icon*/) override {
         QTextStream& stream = text.startsWith("Done.") ? output_ : errors_;
         stream << ForTerminal(text) << Qt::endl;
         return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
@@ -70,7 +70,8 @@ public:
         }
         const int total = list_.Count();
         const int position = qRound(percent_ * total / 100.0);
-        const QString line = text + " [" + QString::number(position) + "/" + QString::number(total) + "]";
+        const QString line =
+            text + " [" + QString::number(position) + "/" + QString::number(total) + "]";
         if (toTerminal_) {
             errors_ << "\r\x1b[K" << line << Qt::flush;  // one line, rewritten in place
             progressLineOpen_ = true;
@@ -213,7 +214,8 @@ Command ParseCommandLine(const QStringList& arguments) {
 }
 
 QString UsageText() {
-    return "Usage: vellumax --convert [--quality N] [--out DIR | --beside-source] [--ext EXT] PATH...\n"
+    return "Usage: vellumax --convert [--quality N] [--out DIR | --beside-source] [--ext EXT] "
+           "PATH...\n"
            "       vellumax --help | --version\n"
            "\n"
            "Converts document-imaging files (.mdi) and TIFF documents into JPEG images, one file\n"

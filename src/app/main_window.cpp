@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDropEvent>
-#include <QKeyEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -35,7 +35,9 @@ namespace vellumax {
 namespace {
 
 // The window is designed in twips; at 96 dots per inch fifteen of them make a pixel.
-int Pixels(int twips) { return qRound(twips / 15.0); }
+int Pixels(int twips) {
+    return qRound(twips / 15.0);
+}
 
 template <typename Control>
 Control* Create(QWidget* parent, const char* name, int left, int top, int width, int height) {
@@ -179,10 +181,9 @@ void MainWindow::CreateControls() {
 }
 
 void MainWindow::SetTabOrder() {
-    const QList<QWidget*> order = {ListView1,   PushButton1, PushButton4, PushButton2,
-                                   PushButton6, PushButton7, PushButton3, Frame5,
-                                   Frame3,      Text1,       PushButton9, Option1,
-                                   Option2,     Frame2,      Slider1};
+    const QList<QWidget*> order = {ListView1,   PushButton1, PushButton4, PushButton2, PushButton6,
+                                   PushButton7, PushButton3, Frame5,      Frame3,      Text1,
+                                   PushButton9, Option1,     Option2,     Frame2,      Slider1};
     QWidget::setTabOrder(ListView1, ProgressBar1);
     QWidget::setTabOrder(ProgressBar1, PushButton1);
     for (qsizetype i = 2; i < order.size(); ++i) {
@@ -213,7 +214,8 @@ void MainWindow::ConnectHandlers() {
     connect(Slider1, &QSlider::valueChanged, this, &MainWindow::Slider1_Change);
     connect(PushButton9, &QPushButton::clicked, this, &MainWindow::PushButton9_Click);
     connect(PushButton1, &QPushButton::clicked, this, &MainWindow::PushButton1_Click);
-    connect(PushButton2, &QPushButton::clicked, this, [this] { conversionRun_->PushButton2_Click(); });
+    connect(PushButton2, &QPushButton::clicked, this,
+            [this] { conversionRun_->PushButton2_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { ShowImagingHelp(dialogs_); });
     connect(PushButton4, &QPushButton::clicked, this, &MainWindow::PushButton4_Click);
     connect(PushButton6, &QPushButton::clicked, this, &MainWindow::PushButton6_Click);
@@ -237,8 +239,10 @@ void MainWindow::Form_Load() {
     report.Run(132, [&] { Text1->setText(ReadSetting("Text1", DefaultOutputFolder())); });
     report.Run(136, [&] { RestoreSliderValue(SettingToInteger32(ReadSetting("Slider1", "85"))); });
     report.Run(138, [&] { Frame2->setTitle(QualityCaption(Slider1->value())); });
-    report.Run(140, [&] { SetOptionValue(Option1, SettingToBoolean(ReadSetting("Option1", "1"))); });
-    report.Run(142, [&] { SetOptionValue(Option2, SettingToBoolean(ReadSetting("Option2", "0"))); });
+    report.Run(140,
+               [&] { SetOptionValue(Option1, SettingToBoolean(ReadSetting("Option1", "1"))); });
+    report.Run(142,
+               [&] { SetOptionValue(Option2, SettingToBoolean(ReadSetting("Option2", "0"))); });
     if (report.Holds(144, [&] { return Option1->isChecked(); })) {
         report.Run(146, [&] { Frame3->setEnabled(true); });
     } else {
@@ -394,12 +398,22 @@ void MainWindow::SetProgressText(const QString& text) {
     ProgressBar1->setFormat(format);
 }
 
-QString MainWindow::OutputFolder() const { return Text1->text(); }
-bool MainWindow::SaveToFolder() const { return Option1->isChecked(); }
-bool MainWindow::SaveBesideSource() const { return Option2->isChecked(); }
-int MainWindow::Quality() const { return Slider1->value(); }
+QString MainWindow::OutputFolder() const {
+    return Text1->text();
+}
+bool MainWindow::SaveToFolder() const {
+    return Option1->isChecked();
+}
+bool MainWindow::SaveBesideSource() const {
+    return Option2->isChecked();
+}
+int MainWindow::Quality() const {
+    return Slider1->value();
+}
 
-void MainWindow::PushButton1_Click() { AddFilesByDialog(*fileList_, dialogs_); }
+void MainWindow::PushButton1_Click() {
+    AddFilesByDialog(*fileList_, dialogs_);
+}
 
 void MainWindow::PushButton4_Click() {
     AddAllFilesInFolder(*fileList_, dialogs_, [this](int pointer) { setMousePointer(pointer); });
@@ -411,7 +425,9 @@ void MainWindow::PushButton6_Click() {
     });
 }
 
-void MainWindow::PushButton7_Click() { LoadSampleFiles(*fileList_, programFolder_, dialogs_); }
+void MainWindow::PushButton7_Click() {
+    LoadSampleFiles(*fileList_, programFolder_, dialogs_);
+}
 
 void MainWindow::closeEvent(QCloseEvent* /*event*/) {
     // Closing ends the program at once, also in the middle of a run; every setting is

@@ -47,8 +47,8 @@ QStringList QtDialogs::OpenFiles(const QString& title, const QString& filter) {
 
 QString QtDialogs::PickFolder(const QString& title, const QString& startFolder) {
     const QString start = IsFolder(startFolder) ? startFolder : QString();
-    QString chosen = QFileDialog::getExistingDirectory(owner_, title, start,
-                                                       QFileDialog::ShowDirsOnly);
+    QString chosen =
+        QFileDialog::getExistingDirectory(owner_, title, start, QFileDialog::ShowDirsOnly);
     while (chosen.size() > 1 && chosen.endsWith('/')) {
         chosen.chop(1);
     }

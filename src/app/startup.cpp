@@ -18,7 +18,9 @@ QString ShortenedTitle(const QString& productName) {
     return title;
 }
 
-QString ApplicationTitle() { return ShortenedTitle(kProductName); }
+QString ApplicationTitle() {
+    return ShortenedTitle(kProductName);
+}
 
 QString DefaultOutputFolder() {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);

@@ -125,10 +125,10 @@ bool ConversionRun::RefusesToStart() {
         report_.Run(242, [&] { ShowMessage("No files added."); });
         return true;
     }
-    if (report_.Holds(106, [&] {
-            return !IsFolder(view_.OutputFolder()) && !view_.SaveBesideSource();
-        })) {
-        report_.Run(240, [&] { ShowMessage("Folder does not exist. Please select another folder."); });
+    if (report_.Holds(
+            106, [&] { return !IsFolder(view_.OutputFolder()) && !view_.SaveBesideSource(); })) {
+        report_.Run(240,
+                    [&] { ShowMessage("Folder does not exist. Please select another folder."); });
         return true;
     }
     if (report_.Holds(108, [&] { return !IsImagingAvailable(imaging_); })) {
@@ -182,7 +182,9 @@ void ConversionRun::ConvertEntry(int position, const QString& workFolder, QStrin
         report_.Run(160, [&] { failures += source + errorText + "\r\n"; });
     } else {
         ConverterOutcome outcome;
-        report_.Run(162, [&] { outcome = RunConverterBatch(workFolder, tiffPath, view_.Quality(), report_); });
+        report_.Run(162, [&] {
+            outcome = RunConverterBatch(workFolder, tiffPath, view_.Quality(), report_);
+        });
         int pages = 0;
         MovePages(workFolder, outputBase, pages);
         if (const QString trouble = ConverterFailureText(outcome, pages); !trouble.isEmpty()) {

@@ -17,21 +17,21 @@ public:
     virtual void SetMousePointer(int pointer) = 0;
     virtual void SetProgressValue(double percent) = 0;
     virtual void SetProgressText(const QString& text) = 0;
-    virtual QString OutputFolder() const = 0;    // "Save results to this folder:"
-    virtual bool SaveToFolder() const = 0;       // that option is selected
-    virtual bool SaveBesideSource() const = 0;   // "Save results in folder of original file"
-    virtual int Quality() const = 0;             // 1 to 100
+    virtual QString OutputFolder() const = 0;   // "Save results to this folder:"
+    virtual bool SaveToFolder() const = 0;      // that option is selected
+    virtual bool SaveBesideSource() const = 0;  // "Save results in folder of original file"
+    virtual int Quality() const = 0;            // 1 to 100
     // Asked before each document; a front end that can be interrupted stops the run there.
     virtual bool StopRequested() const { return false; }
 };
 
 // How the last run ended, for front ends that report more than the closing message.
 struct RunSummary {
-    bool started = false;   // it got past the refusals
-    bool stopped = false;   // it stopped early on request
-    int visited = 0;        // documents it worked on
-    int listed = 0;         // documents it was to work on
-    QString failures;       // the failure lines of the closing message
+    bool started = false;  // it got past the refusals
+    bool stopped = false;  // it stopped early on request
+    int visited = 0;       // documents it worked on
+    int listed = 0;        // documents it was to work on
+    QString failures;      // the failure lines of the closing message
 };
 
 // "Start Converting": every listed document, in list order, into numbered JPEG pages.

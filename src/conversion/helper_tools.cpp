@@ -1,12 +1,12 @@
 #include "conversion/helper_tools.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/error_report.h"
 #include "platform/path_helpers.h"
@@ -17,7 +17,9 @@ namespace vellumax {
 
 namespace {
 
-QString InFolder(const QString& workFolder, const QString& name) { return workFolder + '/' + name; }
+QString InFolder(const QString& workFolder, const QString& name) {
+    return workFolder + '/' + name;
+}
 
 QByteArray EmbeddedTool(int id) {
     QFile resource(":/CUSTOM/" + QString::number(id));
@@ -97,10 +99,10 @@ ConverterOutcome RunConverterBatch(const QString& workFolder, const QString& tif
         std::optional<ShellFailure> failure;
         const ProcessOutcome run = ShellRunAndWait(batch, 0, workFolder, failure, limit);
         outcome.exitStatus = run.result;
-        outcome.reason = run.killedAfterLimit ? "stopped after " +
-                                                    QString::number(limit.count() / 60000) +
-                                                    " minutes"
-                                              : run.lastErrorLine;
+        outcome.reason =
+            run.killedAfterLimit
+                ? "stopped after " + QString::number(limit.count() / 60000) + " minutes"
+                : run.lastErrorLine;
         if (failure) {
             outcome.reason = failure->description;
         }
@@ -112,8 +114,8 @@ ConverterOutcome RunConverterBatch(const QString& workFolder, const QString& tif
 }
 
 void RemoveEmbeddedTools(const QString& workFolder, ErrorReport& report) {
-    const char* const names[] = {kConverterName, "jpeg62.dll", "libtiff3.dll", "zlib1.dll",
-                                 kBatchName, "tiffsplit.bat"};
+    const char* const names[] = {kConverterName, "jpeg62.dll", "libtiff3.dll",
+                                 "zlib1.dll",    kBatchName,   "tiffsplit.bat"};
     int line = 206;
     for (const char* name : names) {
         report.Run(line, [&] { DeleteFileQuietly(InFolder(workFolder, name)); });

@@ -9,7 +9,8 @@ namespace {
 
 class DocumentReader : public DocumentImaging {
 public:
-    std::optional<ImagingFailure> SaveAsTiff(const QString& source, const QString& target) override {
+    std::optional<ImagingFailure> SaveAsTiff(const QString& source,
+                                             const QString& target) override {
         if (const auto failure = SaveDocumentAsTiff(source, target)) {
             return ImagingFailure{failure->number, failure->description};
         }

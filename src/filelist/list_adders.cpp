@@ -102,7 +102,8 @@ void AddAllFilesInFolder(FileList& list, Dialogs& dialogs,
                          const std::function<void(int)>& setMousePointer) {
     ErrorReport report(dialogs, FormLocation("PushButton4_Click"));
     QString extension;
-    report.Run(100, [&] { extension = dialogs.InputBox(kExtensionPrompt, ApplicationTitle(), "mdi"); });
+    report.Run(100,
+               [&] { extension = dialogs.InputBox(kExtensionPrompt, ApplicationTitle(), "mdi"); });
     if (report.Holds(102, [&] { return extension.isEmpty(); })) {
         return;
     }
@@ -119,7 +120,9 @@ void AddAllFilesInFolder(FileList& list, Dialogs& dialogs,
     report.Run(118, [&] { setMousePointer(0); });
 }
 
-bool IsShellFileDrop(const QMimeData& data) { return !DroppedPaths(data).isEmpty(); }
+bool IsShellFileDrop(const QMimeData& data) {
+    return !DroppedPaths(data).isEmpty();
+}
 
 QStringList DroppedPaths(const QMimeData& data) {
     QStringList paths;

@@ -8,9 +8,13 @@
 
 namespace vellumax {
 
-QString FormLocation(const QString& handler) { return "Quirnel2021/08/31.Form1." + handler; }
+QString FormLocation(const QString& handler) {
+    return "Quirnel2021/08/31.Form1." + handler;
+}
 
-QString FolderWalkLocation() { return "Brimwold2021/08/31.AddFolder.GetSubDirectories2016"; }
+QString FolderWalkLocation() {
+    return "Brimwold2021/08/31.AddFolder.GetSubDirectories2016";
+}
 
 QString ErrorReportText(const QString& description, const QString& location, int line) {
     return description + "\r\n" + "in " + location + " " + "at line " + QString::number(line) +

@@ -9,7 +9,7 @@ namespace vellumax {
 
 // Error locations, as the report names them.
 QString FormLocation(const QString& handler);  // "Quirnel2021/08/31.Form1.<handler>"
-QString FolderWalkLocation();                  // "Brimwold2021/08/31.AddFolder.GetSubDirectories2016"
+QString FolderWalkLocation();  // "Brimwold2021/08/31.AddFolder.GetSubDirectories2016"
 
 // The report's text: description, CR LF, "in <location> at line <n>", CR CR, and whom to tell.
 QString ErrorReportText(const QString& description, const QString& location, int line);

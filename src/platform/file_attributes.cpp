@@ -1,8 +1,8 @@
 #include "platform/file_attributes.h"
 
+#include <sys/stat.h>
 #include <QFile>
 #include <cerrno>
-#include <sys/stat.h>
 
 #include "platform/runtime_error.h"
 

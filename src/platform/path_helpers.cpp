@@ -1,10 +1,10 @@
 #include "platform/path_helpers.h"
 
-#include <QFile>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QFile>
+#include <cerrno>
 
 #include <utility>
 
@@ -16,7 +16,9 @@ namespace vellumax {
 
 namespace {
 
-QByteArray Native(const QString& path) { return QFile::encodeName(path); }
+QByteArray Native(const QString& path) {
+    return QFile::encodeName(path);
+}
 
 QString CollapseDoubledSeparators(const QString& text) {
     QString result;
@@ -101,9 +103,13 @@ bool IsFolder(const QString& path) {
     }
 }
 
-QString FileNameOf(const QString& path) { return path.mid(path.lastIndexOf('/') + 1); }
+QString FileNameOf(const QString& path) {
+    return path.mid(path.lastIndexOf('/') + 1);
+}
 
-QString FolderOf(const QString& path) { return path.left(path.lastIndexOf('/') + 1); }
+QString FolderOf(const QString& path) {
+    return path.left(path.lastIndexOf('/') + 1);
+}
 
 QString StripExtension(const QString& name) {
     const qsizetype dot = name.lastIndexOf('.');

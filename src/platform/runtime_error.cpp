@@ -40,9 +40,17 @@ RuntimeError ErrorFromErrno(int errorNumber, FileAccess access) {
     }
 }
 
-RuntimeError TypeMismatch() { return RuntimeError(13, "Type mismatch"); }
-RuntimeError Overflow() { return RuntimeError(6, "Overflow"); }
-RuntimeError InvalidProcedureCall() { return RuntimeError(5, "Invalid procedure call or argument"); }
-RuntimeError InvalidPropertyValue() { return RuntimeError(380, "Invalid property value"); }
+RuntimeError TypeMismatch() {
+    return RuntimeError(13, "Type mismatch");
+}
+RuntimeError Overflow() {
+    return RuntimeError(6, "Overflow");
+}
+RuntimeError InvalidProcedureCall() {
+    return RuntimeError(5, "Invalid procedure call or argument");
+}
+RuntimeError InvalidPropertyValue() {
+    return RuntimeError(380, "Invalid property value");
+}
 
 }  // namespace vellumax

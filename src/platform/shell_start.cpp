@@ -1,13 +1,13 @@
 #include "platform/shell_start.h"
 
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <memory>
 #include <csignal>
-#include <unistd.h>
+#include <memory>
 
 #include "platform/event_loop.h"
 #include "platform/path_helpers.h"
@@ -138,8 +138,8 @@ int ShellOpenFile(const QString& file, int /*showCommand*/, const QString& param
     return code;
 }
 
-ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/, const QString& workingFolder,
-                               std::optional<ShellFailure>& failure,
+ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
+                               const QString& workingFolder, std::optional<ShellFailure>& failure,
                                std::chrono::milliseconds limit) {
     failure.reset();
     const int code = ResultCodeBeforeStart(file, workingFolder);

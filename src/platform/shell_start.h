@@ -33,8 +33,8 @@ int ShellOpenFile(const QString& file, int showCommand, const QString& parameter
                   std::optional<ShellFailure>& failure);
 
 struct ProcessOutcome {
-    qint32 result = 0;            // the exit code, or the failure number + 0x80040000
-    QString lastErrorLine;        // the last line the process wrote to its error output
+    qint32 result = 0;      // the exit code, or the failure number + 0x80040000
+    QString lastErrorLine;  // the last line the process wrote to its error output
     bool killedAfterLimit = false;
 };
 

@@ -78,6 +78,8 @@ qint32 SettingToInteger32(const QString& text) {
     return static_cast<qint32>(rounded);
 }
 
-QString BooleanSetting(bool value) { return value ? "True" : "False"; }
+QString BooleanSetting(bool value) {
+    return value ? "True" : "False";
+}
 
 }  // namespace vellumax

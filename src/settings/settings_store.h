@@ -18,8 +18,8 @@ void WriteSetting(const QString& key, const QString& value);
 
 // Conversions of stored strings, as the readers apply them. Both throw RuntimeError:
 // "Type mismatch" for text that is no Boolean or number, "Overflow" beyond 32 bits.
-bool SettingToBoolean(const QString& text);        // "True"/"False" in any case; 0 / other number
-qint32 SettingToInteger32(const QString& text);    // decimal text, rounded half to even
-QString BooleanSetting(bool value);                 // "True" or "False"
+bool SettingToBoolean(const QString& text);      // "True"/"False" in any case; 0 / other number
+qint32 SettingToInteger32(const QString& text);  // decimal text, rounded half to even
+QString BooleanSetting(bool value);              // "True" or "False"
 
 }  // namespace vellumax

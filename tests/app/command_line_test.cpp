@@ -1,10 +1,10 @@
 #include "app/command_line.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <csignal>
-#include <gtest/gtest.h>
 
 #include "test_documents.h"
 #include "test_support.h"
@@ -19,7 +19,9 @@ struct UsageCase {
     QStringList arguments;
     const char* message;
 };
-void PrintTo(const UsageCase& usage, std::ostream* out) { *out << usage.name; }
+void PrintTo(const UsageCase& usage, std::ostream* out) {
+    *out << usage.name;
+}
 
 class UsageErrorTest : public ::testing::TestWithParam<UsageCase> {};
 TEST_P(UsageErrorTest, IsRefusedWithItsReason) {
@@ -33,12 +35,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         UsageCase{"unknown_command", {"--frobnicate"}, "unknown command --frobnicate"},
         UsageCase{"no_paths", {"--convert"}, "no document or folder given"},
-        UsageCase{"quality_zero", {"--convert", "--quality", "0", "a.mdi"},
+        UsageCase{"quality_zero",
+                  {"--convert", "--quality", "0", "a.mdi"},
                   "--quality takes a whole number from 1 to 100, not \"0\""},
-        UsageCase{"quality_fraction", {"--convert", "--quality", "85.5", "a.mdi"},
+        UsageCase{"quality_fraction",
+                  {"--convert", "--quality", "85.5", "a.mdi"},
                   "--quality takes a whole number from 1 to 100, not \"85.5\""},
-        UsageCase{"quality_missing", {"--convert", "a.mdi", "--quality"}, "--quality needs a value"},
-        UsageCase{"both_outputs", {"--convert", "--out", "/tmp", "--beside-source", "a.mdi"},
+        UsageCase{
+            "quality_missing", {"--convert", "a.mdi", "--quality"}, "--quality needs a value"},
+        UsageCase{"both_outputs",
+                  {"--convert", "--out", "/tmp", "--beside-source", "a.mdi"},
                   "--out and --beside-source exclude each other"},
         UsageCase{"unknown_option", {"--convert", "--fast", "a.mdi"}, "unknown option --fast"}));
 
@@ -107,7 +113,9 @@ TEST_F(ProgramTest, ConvertsAFolderTreeByExtensionIntoTheOutputFolder) {
     EXPECT_TRUE(QDir(config.path()).isEmpty()) << "the settings store is never touched";
     EXPECT_TRUE(QDir(temp.path()).isEmpty()) << "the work folder is gone";
 
-    EXPECT_EQ(Run({"--convert", "--ext", "*", "--quality", "30", "--out", out.path(), in.path()}).status, 0);
+    EXPECT_EQ(
+        Run({"--convert", "--ext", "*", "--quality", "30", "--out", out.path(), in.path()}).status,
+        0);
     EXPECT_TRUE(Written(out.path()).contains("notes_1.jpg"));
 }
 

@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <gtest/gtest.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -17,9 +19,7 @@
 #include <QTreeView>
 #include <QUrl>
 #include <QtEndian>
-#include <gtest/gtest.h>
 #include <memory>
-#include <unistd.h>
 
 #include "filelist/file_list.h"
 #include "platform/build_config.h"
@@ -231,7 +231,9 @@ struct Placement {
     const char* name;
     QRect geometry;
 };
-void PrintTo(const Placement& placement, std::ostream* out) { *out << placement.name; }
+void PrintTo(const Placement& placement, std::ostream* out) {
+    *out << placement.name;
+}
 class LayoutTest : public MainWindowTest, public ::testing::WithParamInterface<Placement> {};
 TEST_P(LayoutTest, EveryControlSitsWhereTheDesignPutsIt) {
     Open();
@@ -239,22 +241,15 @@ TEST_P(LayoutTest, EveryControlSitsWhereTheDesignPutsIt) {
 }
 INSTANTIATE_TEST_SUITE_P(
     Controls, LayoutTest,
-    ::testing::Values(Placement{"PushButton3", {8, 8, 520, 27}},
-                      Placement{"ListView1", {8, 42, 520, 169}},
-                      Placement{"PushButton1", {8, 217, 256, 27}},
-                      Placement{"PushButton4", {272, 217, 256, 27}},
-                      Placement{"PushButton6", {8, 251, 256, 27}},
-                      Placement{"PushButton7", {272, 251, 256, 27}},
-                      Placement{"Frame2", {8, 282, 520, 59}},
-                      Placement{"Slider1", {8, 16, 504, 36}},
-                      Placement{"Frame5", {8, 346, 520, 121}},
-                      Placement{"Option1", {16, 20, 241, 17}},
-                      Placement{"Frame3", {32, 34, 456, 54}},
-                      Placement{"Text1", {16, 20, 378, 23}},
-                      Placement{"PushButton9", {400, 20, 40, 23}},
-                      Placement{"Option2", {16, 94, 241, 17}},
-                      Placement{"PushButton2", {8, 476, 520, 27}},
-                      Placement{"ProgressBar1", {8, 511, 520, 27}}));
+    ::testing::Values(
+        Placement{"PushButton3", {8, 8, 520, 27}}, Placement{"ListView1", {8, 42, 520, 169}},
+        Placement{"PushButton1", {8, 217, 256, 27}}, Placement{"PushButton4", {272, 217, 256, 27}},
+        Placement{"PushButton6", {8, 251, 256, 27}}, Placement{"PushButton7", {272, 251, 256, 27}},
+        Placement{"Frame2", {8, 282, 520, 59}}, Placement{"Slider1", {8, 16, 504, 36}},
+        Placement{"Frame5", {8, 346, 520, 121}}, Placement{"Option1", {16, 20, 241, 17}},
+        Placement{"Frame3", {32, 34, 456, 54}}, Placement{"Text1", {16, 20, 378, 23}},
+        Placement{"PushButton9", {400, 20, 40, 23}}, Placement{"Option2", {16, 94, 241, 17}},
+        Placement{"PushButton2", {8, 476, 520, 27}}, Placement{"ProgressBar1", {8, 511, 520, 27}}));
 
 TEST_F(MainWindowTest, TheWindowHasAFixedSizeAndNoMaximizeBox) {
     Open();
@@ -336,8 +331,8 @@ TEST_F(MainWindowTest, ACursorFileThatIsNoPictureIsReportedUnderLine104) {
     EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
 }
 
-const char* const kBackgroundControls[] = {"Form1", "Frame2", "Frame3", "Frame5", "Option1",
-                                           "Option2"};
+const char* const kBackgroundControls[] = {"Form1",  "Frame2",  "Frame3",
+                                           "Frame5", "Option1", "Option2"};
 
 TEST_F(MainWindowTest, WithoutASkinTheWindowFramesAndOptionsAreWhite) {
     Open();
@@ -434,8 +429,7 @@ TEST_F(FileListWindowTest, OnlyAShellFileDropIsTakenAndAddedAsDelivered) {
 
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile("/nowhere/notes.txt"), QUrl::fromLocalFile("/tmp/x y.mdi")});
-    QDragEnterEvent welcomed(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton,
-                             Qt::NoModifier);
+    QDragEnterEvent welcomed(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(view->viewport(), &welcomed);
     EXPECT_TRUE(welcomed.isAccepted());
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);

@@ -1,9 +1,9 @@
 #include "conversion/conversion_run.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <gtest/gtest.h>
 #include <functional>
 
 #include "filelist/file_list.h"
@@ -49,7 +49,8 @@ public:
 // a source named "unreadable..." is refused as the reader would refuse it.
 class CopyingImaging : public DocumentImaging {
 public:
-    std::optional<ImagingFailure> SaveAsTiff(const QString& source, const QString& target) override {
+    std::optional<ImagingFailure> SaveAsTiff(const QString& source,
+                                             const QString& target) override {
         if (source.contains("unreadable")) {
             return ImagingFailure{321, "Invalid file format"};
         }
@@ -149,13 +150,15 @@ TEST_F(ConversionRunTest, PagesAreNumberedInPageOrder) {
 
 TEST_F(ConversionRunTest, NamesAreTakenWholeAndNothingInThemIsExecuted) {
     view.outputFolder = output.path() + '/';
-    for (const char* name : {"scan.2019.mdi", ".mdi", "it's \"a\" $(touch pwned) `touch pwned` b.mdi"}) {
+    for (const char* name :
+         {"scan.2019.mdi", ".mdi", "it's \"a\" $(touch pwned) `touch pwned` b.mdi"}) {
         Source(name);
     }
     Convert();
     EXPECT_EQ(ClosingMessage(), "Done.");
-    EXPECT_EQ(OutputNames(), QStringList({".mdi_1.jpg", "it's \"a\" $(touch pwned) `touch pwned` b_1.jpg",
-                                          "scan.2019_1.jpg"}));
+    EXPECT_EQ(OutputNames(),
+              QStringList({".mdi_1.jpg", "it's \"a\" $(touch pwned) `touch pwned` b_1.jpg",
+                           "scan.2019_1.jpg"}));
     EXPECT_FALSE(QFile::exists(temp.path() + "/pwned"));
     EXPECT_FALSE(QFile::exists("pwned"));
 }
@@ -196,7 +199,8 @@ TEST_F(ConversionRunTest, FailedDocumentsAreListedInTheClosingMessage) {
               "Done.\r\n\r\nError #2122:\r\nFollowing files: \r\n" + bad +
                   " (321 (Invalid file format)) \r\n\r\ncould not be operated. They could be "
                   "opened by another program. \r\nPlease email screenshot of this message and "
-                  "some of files to " + build_config::kSupportEmail);
+                  "some of files to " +
+                  build_config::kSupportEmail);
     EXPECT_EQ(OutputNames(), QStringList({"good_1.jpg"}));
 }
 
@@ -246,17 +250,22 @@ TEST_F(ConversionRunTest, EveryGoodDocumentIsConvertedAndEveryCorruptOneListed) 
         return QRegularExpression::escape(source + " (" + text + ") \r\n");
     };
     const QString failures =
-        line(cutShort, "321 (Invalid file format: page 1 is cut short: its image data reach past "
-                       "the end of the file)") +
-        line(huge, "7 (Out of memory: page 1 is 40000 x 40000 pixels, which needs more than 1 "
-                   "GiB decoded)") +
-        QRegularExpression::escape(noise + " (321 (The page converter wrote no page image, exit "
-                                           "status 1: nconvert.exe: ") +
+        line(cutShort,
+             "321 (Invalid file format: page 1 is cut short: its image data reach past "
+             "the end of the file)") +
+        line(huge,
+             "7 (Out of memory: page 1 is 40000 x 40000 pixels, which needs more than 1 "
+             "GiB decoded)") +
+        QRegularExpression::escape(noise +
+                                   " (321 (The page converter wrote no page image, exit "
+                                   "status 1: nconvert.exe: ") +
         "/[^ ]+/" +
-        QRegularExpression::escape("lzw-strip-noise.tif: page 1: cannot decode row 1: Using code "
-                                   "not yet in table)) \r\n") +
-        line(loop, "321 (Invalid file format: TIFF directory 1 has IFD looping to directory 0 at "
-                   "offset 0x8 (8))") +
+        QRegularExpression::escape(
+            "lzw-strip-noise.tif: page 1: cannot decode row 1: Using code "
+            "not yet in table)) \r\n") +
+        line(loop,
+             "321 (Invalid file format: TIFF directory 1 has IFD looping to directory 0 at "
+             "offset 0x8 (8))") +
         line(empty, "321 (Invalid file format)");
     const QRegularExpression closing(
         "^" + QRegularExpression::escape("Done.\r\n\r\nError #2122:\r\nFollowing files: \r\n") +

@@ -1,11 +1,11 @@
 #include "filelist/list_adders.h"
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <QDir>
 #include <QFile>
 #include <QMimeData>
 #include <QUrl>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "filelist/file_list.h"
 #include "scripted_dialogs.h"
@@ -15,10 +15,10 @@ namespace vellumax {
 namespace {
 
 using testing::DialogKind;
-using testing::Texts;
 using testing::MakeFile;
 using testing::ScriptedDialogs;
 using testing::TemporaryConfig;
+using testing::Texts;
 
 class AdderTest : public ::testing::Test {
 protected:
@@ -163,9 +163,9 @@ TEST_F(AdderTest, ADroppedFolderBringsItsFilesAndADroppedFileComesAsDelivered) {
     }
     AddDroppedPaths(list, {Path("drop"), Path("notes.txt"), Path("other"), Path("gone.mdi")},
                     dialogs);
-    EXPECT_EQ(Texts(list), QStringList({Path("drop/a.mdi"), Path("drop/b.txt"),
-                                        Path("drop/inner/d.doc"), Path("notes.txt"),
-                                        Path("other/z.mdi"), Path("gone.mdi")}));
+    EXPECT_EQ(Texts(list),
+              QStringList({Path("drop/a.mdi"), Path("drop/b.txt"), Path("drop/inner/d.doc"),
+                           Path("notes.txt"), Path("other/z.mdi"), Path("gone.mdi")}));
 }
 
 }  // namespace

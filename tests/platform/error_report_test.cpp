@@ -13,8 +13,8 @@ namespace {
 
 using testing::ScriptedDialogs;
 
-const QString kSupportLine = QString("Please email screenshot of this message to ") +
-                             build_config::kSupportEmail;
+const QString kSupportLine =
+    QString("Please email screenshot of this message to ") + build_config::kSupportEmail;
 
 TEST(ErrorReportTest, ShowsTheDescriptionLocationAndLineInTheApplicationErrorBox) {
     ScriptedDialogs dialogs;
@@ -25,8 +25,10 @@ TEST(ErrorReportTest, ShowsTheDescriptionLocationAndLineInTheApplicationErrorBox
 
     ASSERT_EQ(dialogs.messages().size(), 1u);
     const auto box = dialogs.messages().front();
-    EXPECT_EQ(box.text, "Permission denied\r\nin Quirnel2021/08/31.Form1.PushButton2_Click at line "
-                        "192\r\r" + kSupportLine);
+    EXPECT_EQ(box.text,
+              "Permission denied\r\nin Quirnel2021/08/31.Form1.PushButton2_Click at line "
+              "192\r\r" +
+                  kSupportLine);
     EXPECT_EQ(box.title, "Application Error");
     EXPECT_EQ(box.buttons, MessageButtons::Ok);
     EXPECT_EQ(box.icon, MessageIcon::Warning);
@@ -35,7 +37,8 @@ TEST(ErrorReportTest, ShowsTheDescriptionLocationAndLineInTheApplicationErrorBox
 TEST(ErrorReportTest, NamesTheFolderWalkByItsOwnLocation) {
     EXPECT_EQ(ErrorReportText("Path not found", FolderWalkLocation(), 112),
               "Path not found\r\nin Brimwold2021/08/31.AddFolder.GetSubDirectories2016 at line "
-              "112\r\r" + kSupportLine);
+              "112\r\r" +
+                  kSupportLine);
 }
 
 TEST(ErrorReportTest, GoesOnWithTheNextStatementAfterEachFailure) {

@@ -1,11 +1,11 @@
 #include "platform/path_helpers.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include "platform/file_attributes.h"
 #include "platform/runtime_error.h"
@@ -93,7 +93,7 @@ TEST_F(FileSystemTest, AttributesAreSynthesizedFromTheFileSystem) {
     ASSERT_TRUE(QDir().mkdir(Path("sub")));
     ASSERT_EQ(::symlink("sub", QFile::encodeName(Path("link")).constData()), 0);
 
-    EXPECT_EQ(FileAttributes(Path(".hidden")), kHidden | kArchive);  // 34
+    EXPECT_EQ(FileAttributes(Path(".hidden")), kHidden | kArchive);                // 34
     EXPECT_EQ(FileAttributes(Path(".readonly")), kReadOnly | kHidden | kArchive);  // 35
     EXPECT_EQ(FileAttributes(Path("sub")), kDirectory);
     EXPECT_EQ(FileAttributes(Path("sub/")), kDirectory);

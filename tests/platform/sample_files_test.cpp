@@ -1,7 +1,7 @@
 #include "platform/sample_files.h"
 
-#include <QDir>
 #include <gtest/gtest.h>
+#include <QDir>
 
 #include "filelist/file_list.h"
 #include "scripted_dialogs.h"

@@ -1,7 +1,7 @@
 #include "platform/shell_start.h"
 
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
+#include <QElapsedTimer>
 
 #include "test_support.h"
 
@@ -17,7 +17,9 @@ struct FailureRow {
     qint32 number;
     const char* description;
 };
-void PrintTo(const FailureRow& row, std::ostream* out) { *out << "code" << row.code; }
+void PrintTo(const FailureRow& row, std::ostream* out) {
+    *out << "code" << row.code;
+}
 
 class ShellFailureTableTest : public ::testing::TestWithParam<FailureRow> {};
 TEST_P(ShellFailureTableTest, GivesTheNumberAndTextOfEachCode) {
@@ -37,8 +39,9 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{32, 48, "The specified dynamic-link library was not found."},
         FailureRow{1, -2147220455,
                    "An error occurred occurred whilst trying to open or print the selected file."},
-        FailureRow{25, -2147220431,
-                   "An error occurred occurred whilst trying to open or print the selected file."}));
+        FailureRow{
+            25, -2147220431,
+            "An error occurred occurred whilst trying to open or print the selected file."}));
 
 TEST(ShowCommandTest, ProgramsRunHiddenAndBareStartsShowNormally) {
     EXPECT_EQ(EffectiveShowCommand("/t/NCONVERT.exe", 5, "-q 85", ""), 0);
@@ -59,11 +62,13 @@ protected:
 };
 
 TEST_F(ShellRunTest, AMissingFileFailsAtOnceWithFileNotFound) {
-    EXPECT_EQ(ShellOpenFile(folder.path() + "/missing.bat", 0, "", folder.path(), "open", failure), 2);
+    EXPECT_EQ(ShellOpenFile(folder.path() + "/missing.bat", 0, "", folder.path(), "open", failure),
+              2);
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->number, 53);
     failure.reset();
-    const ProcessOutcome run = ShellRunAndWait(folder.path() + "/missing.bat", 0, folder.path(), failure);
+    const ProcessOutcome run =
+        ShellRunAndWait(folder.path() + "/missing.bat", 0, folder.path(), failure);
     EXPECT_EQ(run.result, 53 + kRunFailureOffset);
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->description, "File not found");
@@ -73,7 +78,8 @@ TEST_F(ShellRunTest, AMissingFileFailsAtOnceWithFileNotFound) {
 }
 
 TEST_F(ShellRunTest, WaitsForTheScriptAndReturnsItsExitCodeAndLastErrorLine) {
-    const QString script = Script("job.bat", "sleep 0.3\necho first >&2\necho 'the reason' >&2\nexit 7\n");
+    const QString script =
+        Script("job.bat", "sleep 0.3\necho first >&2\necho 'the reason' >&2\nexit 7\n");
     const ProcessOutcome run = ShellRunAndWait(script, 0, folder.path(), failure);
     EXPECT_FALSE(failure);
     EXPECT_EQ(run.result, 7);

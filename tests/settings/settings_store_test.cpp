@@ -1,8 +1,8 @@
 #include "settings/settings_store.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFileInfo>
-#include <gtest/gtest.h>
 
 #include "platform/runtime_error.h"
 #include "test_support.h"

@@ -37,8 +37,8 @@ std::vector<DialogRequest> ScriptedDialogs::messages() const {
 ScriptedDialogs::Answer ScriptedDialogs::Take(const DialogRequest& request) {
     requests_.push_back(request);
     if (answers_.empty() || answers_.front().kind != request.kind) {
-        ADD_FAILURE() << "unexpected dialog \"" << request.title.toStdString() << "\": "
-                      << request.text.toStdString();
+        ADD_FAILURE() << "unexpected dialog \"" << request.title.toStdString()
+                      << "\": " << request.text.toStdString();
         return {request.kind, MessageAnswer::No, {}, {}};
     }
     Answer answer = answers_.front();
@@ -68,11 +68,17 @@ QStringList ScriptedDialogs::OpenFiles(const QString& title, const QString& filt
 }
 
 QString ScriptedDialogs::PickFolder(const QString& title, const QString& startFolder) {
-    return Take({DialogKind::PickFolder, {}, title, MessageButtons::Ok, MessageIcon::None,
+    return Take({DialogKind::PickFolder,
+                 {},
+                 title,
+                 MessageButtons::Ok,
+                 MessageIcon::None,
                  startFolder})
         .text;
 }
 
-void ScriptedDialogs::OpenTarget(const QString& target) { openedTargets_.append(target); }
+void ScriptedDialogs::OpenTarget(const QString& target) {
+    openedTargets_.append(target);
+}
 
 }  // namespace vellumax::testing

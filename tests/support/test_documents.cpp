@@ -1,11 +1,11 @@
 #include "test_documents.h"
 
-#include <QFile>
-#include <csetjmp>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <tiffio.h>
+#include <QFile>
+#include <csetjmp>
+#include <cstdio>
 #include <vector>
 
 namespace vellumax::testing {
@@ -30,7 +30,8 @@ void WriteGreyDocument(const QString& path, const QList<QSize>& pages, bool imag
         std::vector<unsigned char> row(static_cast<size_t>(size.width()));
         for (int y = 0; y < size.height(); ++y) {
             for (int x = 0; x < size.width(); ++x) {
-                row[static_cast<size_t>(x)] = static_cast<unsigned char>((x + y + pageIndex * 40) % 256);
+                row[static_cast<size_t>(x)] =
+                    static_cast<unsigned char>((x + y + pageIndex * 40) % 256);
             }
             ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0), 1);
         }

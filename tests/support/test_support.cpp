@@ -1,10 +1,10 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <gtest/gtest.h>
 
 #include "filelist/file_list.h"
 

@@ -8,7 +8,9 @@
 #include <ostream>
 
 // Lets GoogleTest show Qt strings in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 inline void PrintTo(const QStringList& texts, std::ostream* out) {
     *out << '[' << texts.join("\", \"").prepend('"').append('"').toStdString() << ']';
 }

@@ -90,7 +90,8 @@ int main(int argc, char* argv[]) {
         }
         int page = 1;
         do {
-            const std::string target = folder + "/" + Stem(argv[index]) + "_" + std::to_string(page++) + ".jpg";
+            const std::string target =
+                folder + "/" + Stem(argv[index]) + "_" + std::to_string(page++) + ".jpg";
             if (!EncodePage(tiff, target, quality)) {
                 TIFFClose(tiff);
                 return 1;

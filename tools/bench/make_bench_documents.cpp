@@ -68,7 +68,8 @@ bool WriteColourPage(TIFF* tiff, uint32_t seed) {
             const uint32_t grain = Noise(state) % 12;
             row[3 * x] = static_cast<uint8_t>((x * 200 / kWidth) + grain);
             row[3 * x + 1] = static_cast<uint8_t>((y * 200 / kHeight) + grain);
-            row[3 * x + 2] = static_cast<uint8_t>(((x + y) * 100 / (kWidth + kHeight)) + 100 + grain);
+            row[3 * x + 2] =
+                static_cast<uint8_t>(((x + y) * 100 / (kWidth + kHeight)) + 100 + grain);
         }
         if (TIFFWriteScanline(tiff, row.data(), y, 0) != 1) {
             return false;
@@ -106,7 +107,8 @@ int main(int argc, char* argv[]) {
         }
         for (int page = 0; page < pages; ++page) {
             const uint32_t seed = static_cast<uint32_t>(document * 100 + page);
-            const bool written = page % 2 == 0 ? WriteTextPage(tiff, seed) : WriteColourPage(tiff, seed);
+            const bool written =
+                page % 2 == 0 ? WriteTextPage(tiff, seed) : WriteColourPage(tiff, seed);
             if (!written) {
                 TIFFClose(tiff);
                 return 1;
