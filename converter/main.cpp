@@ -35,8 +35,8 @@ void StartWatchdog(const std::string& program, const std::string& path) {
         watchdogLine, sizeof watchdogLine,
         "%s: %s: stopped after %u seconds, the longest a file of this size may take\n",
         program.c_str(), path.c_str(), seconds);
-    watchdogLineLength = std::min(static_cast<std::size_t>(std::max(length, 0)),
-                                  sizeof watchdogLine - 1);
+    watchdogLineLength =
+        std::min(static_cast<std::size_t>(std::max(length, 0)), sizeof watchdogLine - 1);
     watchdogLine[watchdogLineLength - 1] = '\n';  // also when a long path was cut off
     struct sigaction action {};
     action.sa_handler = &OnWatchdog;

@@ -31,7 +31,10 @@ int OnTiffError(TIFF*, void* log, const char*, const char* format, va_list argum
     return 1;
 }
 
-int OnTiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+int OnTiffWarning(TIFF*, void* log, const char*, const char* format, va_list arguments) {
+    char message[1024];
+    std::vsnprintf(message, sizeof message, format, arguments);
+    static_cast<TiffErrorLog*>(log)->RecordWarning(message);
     return 1;
 }
 
@@ -55,15 +58,23 @@ std::string UsageLine(const std::string& programName) {
 }
 
 void TiffErrorLog::Record(const std::string& message) {
-    if (!first_.empty()) {
-        return;
+    if (first_.empty()) {
+        first_ = OneLine(message);
     }
+}
+
+void TiffErrorLog::RecordWarning(const std::string& message) {
+    lastWarning_ = OneLine(message);
+}
+
+std::string TiffErrorLog::OneLine(const std::string& message) const {
     // libtiff starts many messages with the file's name, which the report already shows.
     const std::string named = fileName_ + ": ";
-    first_ =
+    std::string line =
         !fileName_.empty() && message.starts_with(named) ? message.substr(named.size()) : message;
     // The report is a single line.
-    std::replace(first_.begin(), first_.end(), '\n', ' ');
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    return line;
 }
 
 std::optional<TiffDocument> TiffDocument::Open(const std::string& path, std::string& error) {
@@ -76,14 +87,14 @@ std::optional<TiffDocument> TiffDocument::Open(const std::string& path, std::str
     auto log = std::make_unique<TiffErrorLog>(path);
     const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &OnTiffError, log.get());
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &OnTiffWarning, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &OnTiffWarning, log.get());
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kMaxDecodedBytes));
     // "m": no memory mapping, so a file cut short by someone else cannot crash us with SIGBUS.
     TIFF* tiff = TIFFOpenExt(path.c_str(), "rm", options.get());
     if (tiff == nullptr) {
         error = "not a readable TIFF file";
-        if (!log->first().empty()) {
-            error += ": " + log->first();
+        if (!log->reason().empty()) {
+            error += ": " + log->reason();
         }
         return std::nullopt;
     }
@@ -171,7 +182,7 @@ ConversionReport ConvertPages(const TiffDocument& document, int quality, PageFil
             document.log().Clear();
             // libtiff refuses directory chains that loop back, so this ends.
             if (!TIFFReadDirectory(tiff)) {
-                const std::string& reason = document.log().first();
+                const std::string& reason = document.log().reason();
                 ++report.pagesFailed;
                 if (report.firstError.empty()) {
                     report.firstError = "page " + std::to_string(number) + ": cannot read it" +

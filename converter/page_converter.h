@@ -28,17 +28,27 @@ struct CommandLine {
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& arguments);
 std::string UsageLine(const std::string& programName);
 
-// Remembers the first libtiff error since the last Clear(); warnings are dropped.
+// Remembers the first libtiff error since the last Clear(), and the last warning: libtiff
+// refuses some things (a directory chain that loops back) with a warning alone.
 class TiffErrorLog {
 public:
     explicit TiffErrorLog(std::string fileName = {}) : fileName_(std::move(fileName)) {}
     void Record(const std::string& message);
-    void Clear() { first_.clear(); }
+    void RecordWarning(const std::string& message);
+    void Clear() {
+        first_.clear();
+        lastWarning_.clear();
+    }
     const std::string& first() const { return first_; }
+    // The first error, else the last warning.
+    const std::string& reason() const { return first_.empty() ? lastWarning_ : first_; }
 
 private:
+    std::string OneLine(const std::string& message) const;
+
     std::string fileName_;
     std::string first_;
+    std::string lastWarning_;
 };
 
 // An open TIFF document whose libtiff messages go to its own log, never to the terminal.

@@ -3,8 +3,8 @@
 // target, and a success is a complete TIFF of the promised page forms and nothing else.
 // Whether the converter can decode what was saved is the page converter target's concern.
 
-#include <QString>
 #include <tiffio.h>
+#include <QString>
 
 #include <cstdint>
 #include <filesystem>
@@ -40,9 +40,8 @@ bool IsPromisedForm(TIFF* tiff) {
     const bool grey = samples == 1 && photometric == PHOTOMETRIC_MINISBLACK;
     const bool rgb = samples == 3 && photometric == PHOTOMETRIC_RGB;
     const std::set<std::uint16_t> copied = {
-        COMPRESSION_NONE,     COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3,
-        COMPRESSION_CCITTFAX4, COMPRESSION_LZW,     COMPRESSION_PACKBITS,
-        COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE};
+        COMPRESSION_NONE, COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3,     COMPRESSION_CCITTFAX4,
+        COMPRESSION_LZW,  COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE};
     return bits == 8 && (grey || rgb) && copied.count(compression) == 1;
 }
 
@@ -87,9 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto source = folder.Write(kInput, data, size);
     const auto target = folder.path() / kTarget;
 
-    const auto failure =
-        vellumax::SaveDocumentAsTiff(QString::fromStdString(source.string()),
-                                     QString::fromStdString(target.string()));
+    const auto failure = vellumax::SaveDocumentAsTiff(QString::fromStdString(source.string()),
+                                                      QString::fromStdString(target.string()));
     if (failure) {
         Expect(failure->number == 321 || failure->number == 7,
                "a damaged document fails with 321 or 7, not " + std::to_string(failure->number) +

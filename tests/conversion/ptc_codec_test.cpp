@@ -62,7 +62,33 @@ INSTANTIATE_TEST_SUITE_P(
         RecordRow{"stream cut short", {0x9F}, 16, 16, {}},
         RecordRow{"empty payload", {}, 16, 16, {}},
         // -1 then 0 decodes, but a record with values past its DC group ends non-zero.
-        RecordRow{"last value zero", {0xA0}, 16, 1, {}}));
+        RecordRow{"last value zero", {0xA0}, 16, 1, {}},
+        // 1 0 0, 21 ones, 0 0 gives +43, lifts the Rice parameter to 24/8 = 3 and leaves flag
+        // mode, which now codes sign and |v| without a flag: 1 10 101 is -13; 0 0 000 is 0 and
+        // drops the parameter to 2, so 1 1 0 01 is -2 with its flag again.
+        RecordRow{"no flag from Rice parameter 3",
+                  {0x9F, 0xFF, 0xFF, 0x35, 0x06, 0x40},
+                  4,
+                  4,
+                  {43, -13, 0, -2}},
+        // 25 ones make +51 and the Rice parameter 28/8 = 3. Each unflagged zero (0 0 000) lifts
+        // the run state by 2, so only after the fourth (at 8) does run mode return: 1 1 1 0 001
+        // is a run of one zero, then -2.
+        RecordRow{"unflagged zeros return to run mode",
+                  {0x9F, 0xFF, 0xFF, 0xF0, 0x00, 0x00, 0x38, 0x80},
+                  7,
+                  7,
+                  {51, 0, 0, 0, 0, 0, -2}}));
+
+// 17 complete runs (2, 2, 2, 4 ... 512, 512, 1024) cover 2906 zeros; the run state stops at
+// 80, so the next run length still has 10 bits: 0100001101 = 269 more zeros, then +1.
+TEST(RunLength, StopsGrowingAtTenBits) {
+    std::vector<std::int32_t> values(3176, 99);
+    ASSERT_TRUE(DecodeRecord(std::vector<std::uint8_t>{0x00, 0x00, 0x50, 0xD0}, 3176, 1, values));
+    std::vector<std::int32_t> expected(3176, 0);
+    expected.back() = 1;
+    EXPECT_EQ(values, expected);
+}
 
 // A 4×4 block in a plane of its own.
 struct Block {

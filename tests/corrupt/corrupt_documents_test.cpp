@@ -1,14 +1,14 @@
 // The regression corpus of damaged documents beside this file, through both parsers of untrusted
 // files: the document reader and the page converter program. Each file has one exact outcome.
 
+#include <gtest/gtest.h>
 #include <QByteArray>
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include <gtest/gtest.h>
 
 #include <csetjmp>
 #include <cstdint>
@@ -173,9 +173,9 @@ TEST_P(CorruptDocumentTest, TheConverterGivesOneLineAndOnlyCompletePages) {
     ASSERT_EQ(process.exitStatus(), QProcess::NormalExit) << "the converter crashes";
     const bool fails = *row.converterReason != '\0';
     EXPECT_EQ(run.exitCode, fails ? 1 : 0);
-    EXPECT_EQ(run.errors, fails ? QString("vellumax_converter: %1: %2\n")
-                                      .arg(row.file, row.converterReason)
-                                : QString());
+    EXPECT_EQ(run.errors,
+              fails ? QString("vellumax_converter: %1: %2\n").arg(row.file, row.converterReason)
+                    : QString());
 
     QStringList expected = {row.file};
     const QString stem = QFileInfo(row.file).completeBaseName();
@@ -195,114 +195,115 @@ const char kStripBeyond[] =
 const char kNoLzwCode[] = "page 1: cannot decode row 1: Using code not yet in table";
 
 const std::vector<CorruptCase> kCases = {
-        // Cut short.
-        CorruptCase{"empty.tif", 321, "Invalid file format",
-                    "not a readable TIFF file: Cannot read TIFF header", 0},
-        CorruptCase{"header-cut-short.tif", 321, "Invalid file format",
-                    "not a readable TIFF file: Cannot read TIFF header", 0},
-        CorruptCase{"directory-cut-short.tif", 321,
-                    "Invalid file format: directory-cut-short.tif: Can not read TIFF directory",
-                    "not a readable TIFF file: Can not read TIFF directory", 0},
-        CorruptCase{"strip-cut-short.tif", 321, kCutShort, kStripBeyond, 0},
-        // Offsets that point nowhere.
-        CorruptCase{"no-directory.tif", 321, "Invalid file format", "not a readable TIFF file",
-                    0},
-        CorruptCase{"directory-past-end.tif", 321,
-                    "Invalid file format: directory-past-end.tif: Can not read TIFF directory "
-                    "count",
-                    "not a readable TIFF file: Can not read TIFF directory count", 0},
-        CorruptCase{"bigtiff-directory-past-end.tif", 321,
-                    "Invalid file format: bigtiff-directory-past-end.tif: Can not read TIFF "
-                    "directory count",
-                    "not a readable TIFF file: Can not read TIFF directory count", 0},
-        CorruptCase{"imaging-header-garbage.mdi", 321,
-                    "Invalid file format: imaging-header-garbage.mdi: Can not read TIFF "
-                    "directory count",
-                    "not a readable TIFF file: Can not read TIFF directory count", 0},
-        CorruptCase{"strip-offset-past-end.tif", 321, kCutShort, kStripBeyond, 0},
-        CorruptCase{"strip-offset-wraps.tif", 321, kCutShort, kStripBeyond, 0},
-        CorruptCase{"tile-past-end.tif", 321, kCutShort,
-                    "page 1: tile 1 lies beyond the end of the file (the file is damaged or cut "
-                    "off)",
-                    0},
-        CorruptCase{"second-page-strip-past-end.tif", 321,
-                    "Invalid file format: page 2 is cut short: its image data reach past the end "
-                    "of the file",
-                    "page 2: strip 1 lies beyond the end of the file (the file is damaged or cut "
-                    "off)",
-                    1},
-        // Zero and huge sizes.
-        CorruptCase{"width-zero.tif", 321, "Invalid file format: Computed scanline size is zero",
-                    "not a readable TIFF file: Computed scanline size is zero", 0},
-        CorruptCase{"rows-per-strip-zero.tif", 321,
-                    "Invalid file format: rows-per-strip-zero.tif: Bad value 0 for "
-                    "\"RowsPerStrip\" tag",
-                    "not a readable TIFF file: Bad value 0 for \"RowsPerStrip\" tag", 0},
-        CorruptCase{"tile-width-zero.tif", 321,
-                    "Invalid file format: Cannot handle zero number of tiles",
-                    "not a readable TIFF file: Cannot handle zero number of tiles", 0},
-        CorruptCase{"strip-byte-count-huge.tif", 321, kCutShort, kStripBeyond, 0},
-        CorruptCase{"strip-byte-count-zero.tif", 0, "", kNoLzwCode, 0},
-        CorruptCase{"page-over-a-gibibyte.tif", 7,
-                    "Out of memory: page 1 is 40000 x 40000 pixels, which needs more than 1 GiB "
-                    "decoded",
-                    "page 1: decoding the page would need 1526 MiB, more than the limit of 1 GiB",
-                    0},
-        CorruptCase{"wider-than-a-jpeg.tif", 0, "",
-                    "page 1: the page is 70000 x 8 pixels, more than a JPEG can hold (65500)", 0},
-        CorruptCase{"samples-per-pixel-huge.tif", 321, kCutShort, kStripBeyond, 0},
-        CorruptCase{"bits-per-sample-13.tif", 321,
-                    "Invalid file format: page 1 cannot be converted: Sorry, can not handle "
-                    "images with 13-bit samples",
-                    kStripBeyond, 0},
-        // Loops in the directory chain: the converter keeps the pages before the loop.
-        CorruptCase{"directory-loops-to-itself.tif", 321,
-                    "Invalid file format: TIFF directory 0 has IFD looping to directory 0 at "
-                    "offset 0x8 (8)",
-                    "page 2: cannot read it", 1},
-        CorruptCase{"directory-loops-back.tif", 321,
-                    "Invalid file format: TIFF directory 1 has IFD looping to directory 0 at "
-                    "offset 0x8 (8)",
-                    "page 3: cannot read it", 2},
-        // Wrong counts.
-        CorruptCase{"strip-count-short.tif", 321,
-                    "Invalid file format: Incorrect count for \"StripByteCounts\"; tag ignored",
-                    "page 1: cannot decode row 3: Invalid strip byte count 0, strip 1", 0},
-        CorruptCase{"strips-more-than-the-file.tif", 321,
-                    "Invalid file format: Incorrect count for \"StripByteCounts\"; tag ignored",
-                    "page 1: the page declares 60000 strips, more than the file could hold", 0},
-        CorruptCase{"tag-count-huge.tif", 321, kCutShort, kStripBeyond, 0},
-        CorruptCase{"palette-without-colour-map.tif", 321,
-                    "Invalid file format: TIFF directory is missing required \"Colormap\" field",
-                    "not a readable TIFF file: TIFF directory is missing required \"Colormap\" "
-                    "field",
-                    0},
-        // Compressed data that is noise. Bad G4 lines are only warnings to libtiff, which
-        // fills them in: a page comes out.
-        CorruptCase{"lzw-strip-noise.tif", 0, "", kNoLzwCode, 0},
-        CorruptCase{"deflate-strip-noise.tif", 0, "",
-                    "page 1: cannot decode row 1: Decoding error at scanline 0, incorrect header "
-                    "check",
-                    0},
-        CorruptCase{"jpeg-strip-noise.tif", 321,
-                    "Invalid file format: Not a JPEG file: starts with 0x29 0xf8",
-                    "page 1: cannot decode row 1: Not a JPEG file: starts with 0x29 0xf8", 0},
-        CorruptCase{"g4-strip-noise.tif", 0, "", "", 1},
-        // Found by fuzzing: libtiff's message ran over two lines into the failure list.
-        CorruptCase{"two-line-libtiff-message.tif", 321,
-                    "Invalid file format: Improper JPEG sampling factors 2,2 Apparently should be "
-                    "1,1.",
-                    "page 1: cannot decode row 1: Improper JPEG sampling factors 2,2 Apparently "
-                    "should be 1,1.",
-                    0},
+    // Cut short.
+    CorruptCase{"empty.tif", 321, "Invalid file format",
+                "not a readable TIFF file: Cannot read TIFF header", 0},
+    CorruptCase{"header-cut-short.tif", 321, "Invalid file format",
+                "not a readable TIFF file: Cannot read TIFF header", 0},
+    CorruptCase{"directory-cut-short.tif", 321,
+                "Invalid file format: directory-cut-short.tif: Can not read TIFF directory",
+                "not a readable TIFF file: Can not read TIFF directory", 0},
+    CorruptCase{"strip-cut-short.tif", 321, kCutShort, kStripBeyond, 0},
+    // Offsets that point nowhere.
+    CorruptCase{"no-directory.tif", 321, "Invalid file format", "not a readable TIFF file", 0},
+    CorruptCase{"directory-past-end.tif", 321,
+                "Invalid file format: directory-past-end.tif: Can not read TIFF directory "
+                "count",
+                "not a readable TIFF file: Can not read TIFF directory count", 0},
+    CorruptCase{"bigtiff-directory-past-end.tif", 321,
+                "Invalid file format: bigtiff-directory-past-end.tif: Can not read TIFF "
+                "directory count",
+                "not a readable TIFF file: Can not read TIFF directory count", 0},
+    CorruptCase{"imaging-header-garbage.mdi", 321,
+                "Invalid file format: imaging-header-garbage.mdi: Can not read TIFF "
+                "directory count",
+                "not a readable TIFF file: Can not read TIFF directory count", 0},
+    CorruptCase{"strip-offset-past-end.tif", 321, kCutShort, kStripBeyond, 0},
+    CorruptCase{"strip-offset-wraps.tif", 321, kCutShort, kStripBeyond, 0},
+    CorruptCase{"tile-past-end.tif", 321, kCutShort,
+                "page 1: tile 1 lies beyond the end of the file (the file is damaged or cut "
+                "off)",
+                0},
+    CorruptCase{"second-page-strip-past-end.tif", 321,
+                "Invalid file format: page 2 is cut short: its image data reach past the end "
+                "of the file",
+                "page 2: strip 1 lies beyond the end of the file (the file is damaged or cut "
+                "off)",
+                1},
+    // Zero and huge sizes.
+    CorruptCase{"width-zero.tif", 321, "Invalid file format: Computed scanline size is zero",
+                "not a readable TIFF file: Computed scanline size is zero", 0},
+    CorruptCase{"rows-per-strip-zero.tif", 321,
+                "Invalid file format: rows-per-strip-zero.tif: Bad value 0 for "
+                "\"RowsPerStrip\" tag",
+                "not a readable TIFF file: Bad value 0 for \"RowsPerStrip\" tag", 0},
+    CorruptCase{"tile-width-zero.tif", 321,
+                "Invalid file format: Cannot handle zero number of tiles",
+                "not a readable TIFF file: Cannot handle zero number of tiles", 0},
+    CorruptCase{"strip-byte-count-huge.tif", 321, kCutShort, kStripBeyond, 0},
+    CorruptCase{"strip-byte-count-zero.tif", 0, "", kNoLzwCode, 0},
+    CorruptCase{"page-over-a-gibibyte.tif", 7,
+                "Out of memory: page 1 is 40000 x 40000 pixels, which needs more than 1 GiB "
+                "decoded",
+                "page 1: decoding the page would need 1526 MiB, more than the limit of 1 GiB", 0},
+    CorruptCase{"wider-than-a-jpeg.tif", 0, "",
+                "page 1: the page is 70000 x 8 pixels, more than a JPEG can hold (65500)", 0},
+    CorruptCase{"samples-per-pixel-huge.tif", 321, kCutShort, kStripBeyond, 0},
+    CorruptCase{"bits-per-sample-13.tif", 321,
+                "Invalid file format: page 1 cannot be converted: Sorry, can not handle "
+                "images with 13-bit samples",
+                kStripBeyond, 0},
+    // Loops in the directory chain: the converter keeps the pages before the loop.
+    CorruptCase{"directory-loops-to-itself.tif", 321,
+                "Invalid file format: TIFF directory 0 has IFD looping to directory 0 at "
+                "offset 0x8 (8)",
+                "page 2: cannot read it: TIFF directory 0 has IFD looping to directory 0 at "
+                "offset 0x8 (8)",
+                1},
+    CorruptCase{"directory-loops-back.tif", 321,
+                "Invalid file format: TIFF directory 1 has IFD looping to directory 0 at "
+                "offset 0x8 (8)",
+                "page 3: cannot read it: TIFF directory 1 has IFD looping to directory 0 at "
+                "offset 0x8 (8)",
+                2},
+    // Wrong counts.
+    CorruptCase{"strip-count-short.tif", 321,
+                "Invalid file format: Incorrect count for \"StripByteCounts\"; tag ignored",
+                "page 1: cannot decode row 3: Invalid strip byte count 0, strip 1", 0},
+    CorruptCase{"strips-more-than-the-file.tif", 321,
+                "Invalid file format: Incorrect count for \"StripByteCounts\"; tag ignored",
+                "page 1: the page declares 60000 strips, more than the file could hold", 0},
+    CorruptCase{"tag-count-huge.tif", 321, kCutShort, kStripBeyond, 0},
+    CorruptCase{"palette-without-colour-map.tif", 321,
+                "Invalid file format: TIFF directory is missing required \"Colormap\" field",
+                "not a readable TIFF file: TIFF directory is missing required \"Colormap\" "
+                "field",
+                0},
+    // Compressed data that is noise. Bad G4 lines are only warnings to libtiff, which
+    // fills them in: a page comes out.
+    CorruptCase{"lzw-strip-noise.tif", 0, "", kNoLzwCode, 0},
+    CorruptCase{"deflate-strip-noise.tif", 0, "",
+                "page 1: cannot decode row 1: Decoding error at scanline 0, incorrect header "
+                "check",
+                0},
+    CorruptCase{"jpeg-strip-noise.tif", 321,
+                "Invalid file format: Not a JPEG file: starts with 0x29 0xf8",
+                "page 1: cannot decode row 1: Not a JPEG file: starts with 0x29 0xf8", 0},
+    CorruptCase{"g4-strip-noise.tif", 0, "", "", 1},
+    // Found by fuzzing: libtiff's message ran over two lines into the failure list.
+    CorruptCase{"two-line-libtiff-message.tif", 321,
+                "Invalid file format: Improper JPEG sampling factors 2,2 Apparently should be "
+                "1,1.",
+                "page 1: cannot decode row 1: Improper JPEG sampling factors 2,2 Apparently "
+                "should be 1,1.",
+                0},
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Corpus, CorruptDocumentTest, ::testing::ValuesIn(kCases),
-    [](const ::testing::TestParamInfo<CorruptCase>& info) {
-        QString name = QFileInfo(info.param.file).completeBaseName();
-        return name.replace('-', '_').toStdString();
-    });
+INSTANTIATE_TEST_SUITE_P(Corpus, CorruptDocumentTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<CorruptCase>& info) {
+                             QString name = QFileInfo(info.param.file).completeBaseName();
+                             return name.replace('-', '_').toStdString();
+                         });
 
 // A file added to the corpus without a row above would never be tried.
 TEST(CorruptCorpusTest, EveryFileHasItsCase) {

@@ -9,13 +9,20 @@ namespace {
 // No real record comes near these: a value beyond them is a misread, and keeping values small
 // keeps the transforms' integer arithmetic far from overflow.
 constexpr std::int32_t kMaxMagnitude = 1 << 12;
-constexpr int kMaxRiceBits = 16;
 
 // Adaptation steps, on a scale of 8 per step of the run length or Rice parameter.
 constexpr int kCompleteRunStep = 5;
 constexpr int kPartialRunStep = 7;
 constexpr int kZeroFlagStep = 3;
 constexpr int kValueFlagStep = 2;
+// A zero coded without a flag (see Coder::Decode) moves the run state less than a zero flag.
+constexpr int kUnflaggedZeroStep = 2;
+// The encoder stops the run state here: a long run of zeros grows to 2^10 and no further, so
+// the run length after it is read with 10 bits. The Rice state gets the same bound, which no
+// known page comes near.
+constexpr int kMaxScaled = 80;
+// From this Rice parameter on, flag mode drops the flag: values are large, zeros rare.
+constexpr int kUnflaggedRiceBits = 3;
 
 // Reads bits most significant first; reading past the end yields zeros and marks the reader.
 class BitReader {
@@ -68,6 +75,17 @@ public:
             if (reader_.overrun()) {
                 return false;
             }
+            if (runBits_ == 0 && riceBits_ >= kUnflaggedRiceBits) {
+                // Sign and Rice code of |v| itself, so that zeros still have a code.
+                const bool negative = reader_.Bit() != 0;
+                const std::int32_t magnitude = Magnitude();
+                if (magnitude < 0) {
+                    return false;
+                }
+                values[at++] = negative ? -magnitude : magnitude;
+                Adapt(magnitude == 0 ? kUnflaggedZeroStep : -kValueFlagStep);
+                continue;
+            }
             const bool value = reader_.Bit() != 0;
             if (!value) {
                 // A run of 2^k zeros, cut at the stream's end, or one zero in flag mode.
@@ -86,14 +104,15 @@ public:
             if (magnitude < 0) {
                 return false;
             }
-            values[at++] = negative ? -magnitude : magnitude;
+            // A flagged value is never zero, so its code holds |v| − 1.
+            values[at++] = negative ? -(magnitude + 1) : magnitude + 1;
             Adapt(runMode ? -kPartialRunStep : -kValueFlagStep);
         }
         return !reader_.overrun();
     }
 
 private:
-    // |v| − 1 as a Rice code: q one bits, a zero, then riceBits_ bits. −1 for a misread.
+    // A Rice code: q one bits, a zero, then riceBits_ bits. −1 for a misread.
     std::int32_t Magnitude() {
         std::int32_t quotient = 0;
         while (reader_.Bit() != 0) {
@@ -101,19 +120,18 @@ private:
                 return -1;
             }
         }
-        const std::int64_t value =
-            (std::int64_t{quotient} << riceBits_ | reader_.Bits(riceBits_)) + 1;
-        riceScaled_ = std::max(0, riceScaled_ + quotient - 1);
+        const std::int64_t value = std::int64_t{quotient} << riceBits_ | reader_.Bits(riceBits_);
+        riceScaled_ = std::clamp(riceScaled_ + quotient - 1, 0, kMaxScaled);
         riceBits_ = riceScaled_ >> 3;
-        if (value > kMaxMagnitude || riceBits_ > kMaxRiceBits) {
+        if (value >= kMaxMagnitude) {
             return -1;
         }
         return static_cast<std::int32_t>(value);
     }
 
     void Adapt(int step) {
-        runScaled_ = std::max(0, runScaled_ + step);
-        runBits_ = std::min(runScaled_ >> 3, kMaxRiceBits);
+        runScaled_ = std::clamp(runScaled_ + step, 0, kMaxScaled);
+        runBits_ = runScaled_ >> 3;
     }
 
     BitReader& reader_;
