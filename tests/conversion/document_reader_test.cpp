@@ -543,11 +543,10 @@ INSTANTIATE_TEST_SUITE_P(Targets, TargetTest,
                                            TargetCase{"TargetIsTheSource", "doc.tif"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- The shared document-imaging samples hold colour records this reader cannot decode yet.
+// ---- The shared document-imaging samples: colour pages of the imaging component's own codec.
 
 TEST_F(ReaderTest, SharedSamplesConvertToColourPages) {
-    const QString folder =
-        qEnvironmentVariable("VELLUMAX_TESTDATA", "/work/shared/testdata") + "/mdi";
+    const QString folder = testing::SharedTestData() + "/mdi";
     const QStringList samples = QDir(folder).entryList({"*.mdi"}, QDir::Files);
     if (samples.isEmpty()) {
         GTEST_SKIP() << "no shared samples in " << folder.toStdString();

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "test_support.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -257,10 +259,8 @@ TEST(DamagedStream, TruncatedOrFlippedStreamsNeverCrash) {
 
 // ---- The shared samples
 
-// The shared samples' folder; VELLUMAX_TESTDATA names another copy of the shared test data.
 QString SamplePath(const QString& name) {
-    const QString path =
-        qEnvironmentVariable("VELLUMAX_TESTDATA", "/work/shared/testdata") + "/mdi/" + name;
+    const QString path = testing::SharedTestData() + "/mdi/" + name;
     return QFileInfo::exists(path) ? path : QString();
 }
 

@@ -47,6 +47,10 @@ void TemporaryConfig::Store(const QString& key, const QString& value) const {
     ASSERT_EQ(store.status(), QSettings::NoError);
 }
 
+QString SharedTestData() {
+    return qEnvironmentVariable("VELLUMAX_TESTDATA", VELLUMAX_SHARED_TESTDATA);
+}
+
 QStringList Texts(const FileList& list) {
     QStringList texts;
     for (int position = 1; position <= list.Count(); ++position) {

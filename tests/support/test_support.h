@@ -41,6 +41,10 @@ private:
     bool hadPrevious_;
 };
 
+// The team's shared test data: $VELLUMAX_TESTDATA, else the "shared/testdata" folder beside
+// the repository. Tests that need it skip when it is absent.
+QString SharedTestData();
+
 // The texts of the list's entries, in order.
 QStringList Texts(const FileList& list);
 
