@@ -182,6 +182,7 @@ struct PlacementRow {
     std::size_t index;  // of the one non-zero value past the DC group
     int row;
     std::uint32_t column;
+    std::int32_t value = 30;  // 3 at step 10
 };
 
 void PrintTo(const PlacementRow& row, std::ostream* out) {
@@ -203,7 +204,7 @@ TEST_P(Placement, PutsEachCoefficientAtItsBlockPosition) {
     for (std::uint32_t macroblock = 0; macroblock < macroblocks; ++macroblock) {
         EXPECT_EQ(stripe.samples[0][8 + 16 * macroblock], 50) << macroblock;
     }
-    EXPECT_EQ(stripe.samples[row.row][8 + row.column], 30);
+    EXPECT_EQ(stripe.samples[row.row][8 + row.column], row.value);
     int nonZero = 0;
     for (const auto& samples : stripe.samples) {
         for (const std::int32_t sample : samples) {
@@ -220,8 +221,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Second level: coefficient 1 of macroblock 1 is (0, 1) of its grid of block DCs.
         PlacementRow{"luma second level", true, 32, 1 + 2 * 1, 0, 16 + 4},
+        // Coefficient 2 of macroblock 1 is (1, 0); odd rows of the luma grid change sign.
+        PlacementRow{"luma second level vertical", true, 32, 1 + 2 * 2, 4, 16, -30},
         // Coefficient 6 of macroblock 0 is grid position (1, 2).
-        PlacementRow{"luma second level deeper", true, 32, 0 + 2 * 6, 4, 8},
+        PlacementRow{"luma second level deeper", true, 32, 0 + 2 * 6, 4, 8, -30},
+        // Coefficient 7 is (0, 2), an even row: its sign stays.
+        PlacementRow{"luma second level even row", true, 32, 0 + 2 * 7, 0, 8},
         // First subgroup from 32, three values a block: block 2 of the path is (1, 1).
         PlacementRow{"luma first subgroup", true, 32, 32 + 3 * 2, 4, 4 + 1},
         // Second value of block 0's first triple is (1, 0).
@@ -230,8 +235,10 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementRow{"luma next macroblock", true, 32, 32 + 3 * 16, 0, 16 + 1},
         PlacementRow{"luma second subgroup", true, 32, 4 * 32 + 2, 2, 0},
         PlacementRow{"luma last subgroup", true, 32, 13 * 32, 2, 3},
-        // Coefficient 3 of macroblock 1 is grid position (1, 0): two rows down in chroma.
-        PlacementRow{"chroma second level", false, 32, 1 + 2 * 3, 2, 16},
+        // Chroma exchanges the grid's rows and columns: coefficient 3 of macroblock 1 is (0, 1)
+        // there, and coefficient 1 of macroblock 0 is (1, 0), two rows down.
+        PlacementRow{"chroma second level", false, 32, 1 + 2 * 3, 0, 16 + 4},
+        PlacementRow{"chroma second level transposed", false, 32, 0 + 2 * 1, 2, 0},
         // Block 3 of the path is (1, 0); its (0, 2) is two rows down as well.
         PlacementRow{"chroma second subgroup", false, 32, 4 * 32 + 2 * 3, 2, 2},
         PlacementRow{"chroma last subgroup", false, 32, 6 * 32 + 1, 1, 3}));

@@ -34,11 +34,13 @@ constexpr std::array<Position, kBlocksPerMacroblock> kBlockPath = {{{0, 0},
                                                                     {0, 3}}};
 
 // The second-level coefficients in coding order, as positions of the macroblock's 4×4 grid
-// of block DCs, lowest frequencies first.
+// of block DCs, lowest frequencies first. Coefficients in odd rows of the luma grid come
+// with the opposite sign, as if the grid were transformed upside down (the page is stored
+// bottom-up). Order and signs were measured against the pages' thumbnails.
 constexpr std::array<Position, kBlocksPerMacroblock> kSecondLevelOrder = {{{0, 0},
                                                                            {0, 1},
-                                                                           {1, 1},
                                                                            {1, 0},
+                                                                           {1, 1},
                                                                            {2, 0},
                                                                            {2, 1},
                                                                            {1, 2},
@@ -51,6 +53,25 @@ constexpr std::array<Position, kBlocksPerMacroblock> kSecondLevelOrder = {{{0, 0
                                                                            {3, 2},
                                                                            {3, 3},
                                                                            {2, 3}}};
+
+// Chroma's order differs from luma's in its first coefficients and is otherwise the same with
+// rows and columns exchanged; on the shared samples each fits its own channels better.
+constexpr std::array<Position, kBlocksPerMacroblock> kChromaSecondLevelOrder = {{{0, 0},
+                                                                                 {1, 0},
+                                                                                 {1, 1},
+                                                                                 {0, 1},
+                                                                                 {0, 2},
+                                                                                 {1, 2},
+                                                                                 {2, 1},
+                                                                                 {2, 0},
+                                                                                 {3, 0},
+                                                                                 {3, 1},
+                                                                                 {2, 2},
+                                                                                 {1, 3},
+                                                                                 {0, 3},
+                                                                                 {2, 3},
+                                                                                 {3, 3},
+                                                                                 {3, 2}}};
 
 // A first-level subgroup: it starts at `start` times the block count and holds `positions`
 // of every block in turn.
@@ -115,9 +136,13 @@ void PlaceCoefficients(const ChannelLayout& layout, std::span<std::int32_t> valu
             continue;
         }
         const std::uint32_t macroblock = static_cast<std::uint32_t>(index % macroblocks);
-        const Position place = kSecondLevelOrder[index / macroblocks];
-        rows[place.row * layout.blockRows][left + macroblock * kMacroblockColumns +
-                                           place.column * kBlockColumns] = values[index] * step;
+        const bool luma = layout.blockRows == kLumaLayout.blockRows;
+        const Position place = luma ? kSecondLevelOrder[index / macroblocks]
+                                    : kChromaSecondLevelOrder[index / macroblocks];
+        const std::int32_t sign = luma && place.row % 2 == 1 ? -1 : 1;
+        rows[place.row * layout.blockRows]
+            [left + macroblock * kMacroblockColumns + place.column * kBlockColumns] =
+                sign * values[index] * step;
     }
     if (layout.blockRows == kLumaLayout.blockRows) {
         PlaceFirstLevel(layout, kLumaSubgroups, values, blocks, step, rows, left);
