@@ -15,6 +15,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -324,14 +325,19 @@ struct JpegErrorExit {
     std::jmp_buf jump;
 };
 
+jpeg_error_mgr* JumpOnError(JpegErrorExit& error) {
+    jpeg_std_error(&error.manager);
+    error.manager.error_exit = [](j_common_ptr common) {
+        std::longjmp(reinterpret_cast<JpegErrorExit*>(common->err)->jump, 1);
+    };
+    return &error.manager;
+}
+
 Picture DecodeJpeg(const Bytes& jpeg) {
     Picture picture;
     jpeg_decompress_struct info{};
     JpegErrorExit error{};
-    info.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = [](j_common_ptr common) {
-        std::longjmp(reinterpret_cast<JpegErrorExit*>(common->err)->jump, 1);
-    };
+    info.err = JumpOnError(error);
     jpeg_create_decompress(&info);
     if (setjmp(error.jump) != 0) {
         jpeg_destroy_decompress(&info);
@@ -350,6 +356,88 @@ Picture DecodeJpeg(const Bytes& jpeg) {
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
+    return picture;
+}
+
+// How the thumbnail was coded: its quantisation tables and each component's sampling.
+struct JpegCoding {
+    std::array<std::array<unsigned, DCTSIZE2>, NUM_QUANT_TBLS> tables{};
+    std::array<bool, NUM_QUANT_TBLS> present{};
+    struct Component {
+        int horizontal;
+        int vertical;
+        int table;
+    };
+    std::vector<Component> components;
+};
+
+JpegCoding ReadJpegCoding(const Bytes& jpeg) {
+    JpegCoding coding;
+    jpeg_decompress_struct info{};
+    JpegErrorExit error{};
+    info.err = JumpOnError(error);
+    jpeg_create_decompress(&info);
+    if (setjmp(error.jump) != 0) {
+        jpeg_destroy_decompress(&info);
+        return {};
+    }
+    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&info, TRUE);
+    for (int table = 0; table < NUM_QUANT_TBLS; ++table) {
+        if (const JQUANT_TBL* quant = info.quant_tbl_ptrs[table]) {
+            coding.present[table] = true;
+            std::copy_n(quant->quantval, DCTSIZE2, coding.tables[table].begin());
+        }
+    }
+    for (int component = 0; component < info.num_components; ++component) {
+        const jpeg_component_info& one = info.comp_info[component];
+        coding.components.push_back({one.h_samp_factor, one.v_samp_factor, one.quant_tbl_no});
+    }
+    jpeg_destroy_decompress(&info);
+    return coding;
+}
+
+// Codes a picture as the thumbnail was coded and decodes it again, so that it carries the
+// same losses as the thumbnail: its colour at half resolution and its quantisation.
+Picture ThroughJpeg(const std::vector<double>& rgb, int width, int height,
+                    const JpegCoding& coding) {
+    Bytes pixels(rgb.size());
+    std::transform(rgb.begin(), rgb.end(), pixels.begin(), [](double value) {
+        return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+    });
+    jpeg_compress_struct info{};
+    jpeg_error_mgr manager{};
+    info.err = jpeg_std_error(&manager);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    for (int table = 0; table < NUM_QUANT_TBLS; ++table) {
+        if (coding.present[table]) {
+            jpeg_add_quant_table(&info, table, coding.tables[table].data(), 100, FALSE);
+        }
+    }
+    for (std::size_t component = 0;
+         component < coding.components.size() && component < std::size_t(info.num_components);
+         ++component) {
+        info.comp_info[component].h_samp_factor = coding.components[component].horizontal;
+        info.comp_info[component].v_samp_factor = coding.components[component].vertical;
+        info.comp_info[component].quant_tbl_no = coding.components[component].table;
+    }
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = pixels.data() + std::size_t(info.next_scanline) * width * 3;
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const Picture picture = DecodeJpeg(Bytes(buffer, buffer + size));
+    std::free(buffer);
     return picture;
 }
 
@@ -393,43 +481,6 @@ double Psnr(const Samples1& samples, const Samples2& expected) {
     return samples.empty() ? 0 : 10 * std::log10(255.0 * 255.0 * double(samples.size()) / squares);
 }
 
-struct LumaChroma {
-    std::vector<double> luma;
-    std::vector<double> chroma;  // Cb and Cr of each cell
-};
-
-template <typename Rgb>
-LumaChroma ToLumaChroma(const Rgb& rgb) {
-    LumaChroma result;
-    for (std::size_t cell = 0; cell + 2 < rgb.size(); cell += 3) {
-        const double red = rgb[cell];
-        const double green = rgb[cell + 1];
-        const double blue = rgb[cell + 2];
-        result.luma.push_back(0.299 * red + 0.587 * green + 0.114 * blue);
-        result.chroma.push_back(-0.1687 * red - 0.3313 * green + 0.5 * blue);
-        result.chroma.push_back(0.5 * red - 0.4187 * green - 0.0813 * blue);
-    }
-    return result;
-}
-
-// Cb and Cr averaged over 2×2 cells.
-std::vector<double> HalveChroma(const std::vector<double>& chroma, int width, int height) {
-    std::vector<double> halved;
-    for (int y = 0; y + 1 < height; y += 2) {
-        for (int x = 0; x + 1 < width; x += 2) {
-            for (int channel = 0; channel < 2; ++channel) {
-                double sum = 0;
-                for (const int cell : {y * width + x, y * width + x + 1, (y + 1) * width + x,
-                                       (y + 1) * width + x + 1}) {
-                    sum += chroma[std::size_t(cell) * 2 + channel];
-                }
-                halved.push_back(sum / 4);
-            }
-        }
-    }
-    return halved;
-}
-
 class Samples : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
@@ -460,21 +511,26 @@ TEST_P(Samples, EveryRecordDecodesExactly) {
     EXPECT_EQ(CountRecords(decoder->stream()).damaged, 0u);
 }
 
-// The thumbnail is a JPEG with its colour at half its resolution, so colour is compared at
-// that resolution; brightness is compared cell by cell.
+// The thumbnail is a JPEG of quality 75 with its colour at half resolution, and on detailed
+// photographs its own losses come to about 30 dB: a page decoded without fault would miss
+// 30 dB against it on several samples. So the page, shrunk to the thumbnail's size, goes
+// through the thumbnail's own coding before the comparison, which leaves what the decoder
+// got wrong. "psnrPlain" is the figure without that step, "psnrThumbnailLoss" what the coding
+// alone costs the shrunk page.
 TEST_P(Samples, MatchesItsThumbnail) {
     const Picture thumbnail = DecodeJpeg(sample_.thumbnail);
     ASSERT_GT(thumbnail.width, 0);
     const auto decoder = Decoder(Damage::Fail);
     ASSERT_NE(decoder, nullptr);
     const Shrunk shrunk = ShrinkPage(*decoder, thumbnail.width, thumbnail.height);
-    const LumaChroma page = ToLumaChroma(shrunk.rgb);
-    const LumaChroma expected = ToLumaChroma(thumbnail.rgb);
-    RecordProperty("psnrRgb", std::to_string(Psnr(shrunk.rgb, thumbnail.rgb)));
-    EXPECT_GE(Psnr(page.luma, expected.luma), 30.0);
-    EXPECT_GE(Psnr(HalveChroma(page.chroma, thumbnail.width, thumbnail.height),
-                   HalveChroma(expected.chroma, thumbnail.width, thumbnail.height)),
-              35.0);
+    const Picture coded = ThroughJpeg(shrunk.rgb, thumbnail.width, thumbnail.height,
+                                      ReadJpegCoding(sample_.thumbnail));
+    ASSERT_EQ(coded.rgb.size(), thumbnail.rgb.size());
+    RecordProperty("psnrPlain", std::to_string(Psnr(shrunk.rgb, thumbnail.rgb)));
+    RecordProperty("psnrThumbnailLoss", std::to_string(Psnr(coded.rgb, shrunk.rgb)));
+    const double psnr = Psnr(coded.rgb, thumbnail.rgb);
+    RecordProperty("psnr", std::to_string(psnr));
+    EXPECT_GE(psnr, 30.0);
 }
 
 TEST_P(Samples, ConvertsToAPageOfItsSize) {
