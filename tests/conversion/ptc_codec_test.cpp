@@ -221,19 +221,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Second level: coefficient 1 of macroblock 1 is (0, 1) of its grid of block DCs.
         PlacementRow{"luma second level", true, 32, 1 + 2 * 1, 0, 16 + 4},
-        // Coefficient 2 of macroblock 1 is (1, 0); odd rows of the luma grid change sign.
-        PlacementRow{"luma second level vertical", true, 32, 1 + 2 * 2, 4, 16, -30},
-        // Coefficient 6 of macroblock 0 is grid position (1, 2).
-        PlacementRow{"luma second level deeper", true, 32, 0 + 2 * 6, 4, 8, -30},
-        // Coefficient 7 is (0, 2), an even row: its sign stays.
-        PlacementRow{"luma second level even row", true, 32, 0 + 2 * 7, 0, 8},
+        // Coefficient 2 of macroblock 1 is (1, 0), a block row up in coding order.
+        PlacementRow{"luma second level vertical", true, 32, 1 + 2 * 2, 4, 16},
+        // Coefficient 4 of macroblock 0 is (0, 2): a frequency of 2 or 3 one way changes the
+        // sign, in both directions at once it does not (coefficient 10 is (2, 2)).
+        PlacementRow{"luma second level high frequency", true, 32, 0 + 2 * 4, 0, 8, -30},
+        PlacementRow{"luma second level high both ways", true, 32, 0 + 2 * 10, 8, 8},
         // First subgroup from 32, three values a block: block 2 of the path is (1, 1).
         PlacementRow{"luma first subgroup", true, 32, 32 + 3 * 2, 4, 4 + 1},
         // Second value of block 0's first triple is (1, 0).
         PlacementRow{"luma first subgroup second value", true, 32, 32 + 1, 1, 0},
         // Block 16 is macroblock 1's first block.
         PlacementRow{"luma next macroblock", true, 32, 32 + 3 * 16, 0, 16 + 1},
-        PlacementRow{"luma second subgroup", true, 32, 4 * 32 + 2, 2, 0},
+        PlacementRow{"luma second subgroup", true, 32, 4 * 32 + 2, 2, 0, -30},
         PlacementRow{"luma last subgroup", true, 32, 13 * 32, 2, 3},
         // Chroma exchanges the grid's rows and columns: coefficient 3 of macroblock 1 is (0, 1)
         // there, and coefficient 1 of macroblock 0 is (1, 0), two rows down.

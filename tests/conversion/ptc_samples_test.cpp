@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "conversion/document_reader.h"
@@ -441,32 +442,77 @@ Picture ThroughJpeg(const std::vector<double>& rgb, int width, int height,
     return picture;
 }
 
-// The page shrunk to the thumbnail's size by averaging.
+// The page shrunk to the thumbnail's size by averaging: each thumbnail pixel covers an equal
+// part of the page, and a page pixel on the border of two such parts counts toward both by
+// the share it has in each.
 struct Shrunk {
     std::vector<double> rgb;
 };
 
+// The cells that page pixel `index` of `count` falls in when `count` pixels are shrunk to
+// `cells`, with its weight in each (at most two, as there are fewer cells than pixels).
+struct CellShare {
+    std::size_t first;
+    double firstWeight;
+    double secondWeight;  // in cell first + 1
+};
+
+CellShare ShareOf(std::uint32_t index, std::uint32_t count, int cells) {
+    const double begin = double(index) * cells / count;
+    const double end = double(index + 1) * cells / count;
+    const double boundary = std::floor(begin) + 1;
+    const auto first = static_cast<std::size_t>(begin);
+    if (end <= boundary || first + 1 >= std::size_t(cells)) {
+        return {first, end - begin, 0};
+    }
+    return {first, boundary - begin, end - boundary};
+}
+
 Shrunk ShrinkPage(PageDecoder& decoder, int width, int height) {
     const StreamFrame& frame = decoder.frame();
     std::vector<double> sums(std::size_t(width) * height * 3);
-    std::vector<double> counts(std::size_t(width) * height);
+    std::vector<double> weights(std::size_t(width) * height);
     Bytes row(std::size_t{frame.width} * 3);
+    std::vector<double> rowSums(std::size_t(width) * 3);
+    std::vector<double> rowWeights(static_cast<std::size_t>(width));
     for (std::uint32_t y = 0; y < frame.height; ++y) {
         if (!decoder.ReadRow(row)) {
             ADD_FAILURE() << decoder.problem();
             return {};
         }
-        const std::size_t cellRow = std::size_t{y} * height / frame.height;
+        std::fill(rowSums.begin(), rowSums.end(), 0);
+        std::fill(rowWeights.begin(), rowWeights.end(), 0);
         for (std::uint32_t x = 0; x < frame.width; ++x) {
-            const std::size_t cell = cellRow * width + std::size_t{x} * width / frame.width;
+            const CellShare share = ShareOf(x, frame.width, width);
             for (int channel = 0; channel < 3; ++channel) {
-                sums[cell * 3 + channel] += row[x * 3 + channel];
+                rowSums[share.first * 3 + channel] += share.firstWeight * row[x * 3 + channel];
+                if (share.secondWeight > 0) {
+                    rowSums[(share.first + 1) * 3 + channel] +=
+                        share.secondWeight * row[x * 3 + channel];
+                }
             }
-            counts[cell] += 1;
+            rowWeights[share.first] += share.firstWeight;
+            if (share.secondWeight > 0) {
+                rowWeights[share.first + 1] += share.secondWeight;
+            }
+        }
+        const CellShare rows = ShareOf(y, frame.height, height);
+        for (const auto& [cellRow, weight] : {std::pair{rows.first, rows.firstWeight},
+                                              std::pair{rows.first + 1, rows.secondWeight}}) {
+            if (weight <= 0) {
+                continue;
+            }
+            for (std::size_t column = 0; column < std::size_t(width); ++column) {
+                const std::size_t cell = cellRow * width + column;
+                for (int channel = 0; channel < 3; ++channel) {
+                    sums[cell * 3 + channel] += weight * rowSums[column * 3 + channel];
+                }
+                weights[cell] += weight * rowWeights[column];
+            }
         }
     }
     for (std::size_t sample = 0; sample < sums.size(); ++sample) {
-        sums[sample] /= std::max(counts[sample / 3], 1.0);
+        sums[sample] /= std::max(weights[sample / 3], 1e-9);
     }
     return {sums};
 }

@@ -23,7 +23,8 @@ constexpr std::uint32_t kMacroblockColumns = 16;
 constexpr std::uint32_t kBlockColumns = 4;
 constexpr std::uint32_t kMaxChunkCoefficients = 16 * 256;
 // The coded area is a bottom-up bitmap rounded up to 32 rows, so the rows that round it up
-// sit above the page.
+// sit above the page. Its rows, blocks and macroblocks all count from the bottom; the planes
+// hold rows top-down, so every transform sees its samples listed upward.
 
 std::uint32_t MacroblockCount(int channel, std::uint32_t columns) {
     return channel == 0 ? columns / 16 : columns / 32;
@@ -66,10 +67,11 @@ public:
         return samples_.data() + std::size_t{row % (stripeRows_ * kRingStripes)} * width_;
     }
 
-    // The cleared rows of a stripe, for the coefficients to go into.
+    // The cleared rows of a stripe in coding order, bottom first, for the coefficients to go
+    // into.
     std::span<std::int32_t* const> Begin(std::uint32_t stripe) {
         for (std::uint32_t row = 0; row < stripeRows_; ++row) {
-            stripePointers_[row] = Row(stripe * stripeRows_ + row);
+            stripePointers_[row] = Row(BottomRow(stripe) - row);
             std::fill_n(stripePointers_[row], width_, 0);
         }
         return {stripePointers_.data(), stripeRows_};
@@ -77,15 +79,16 @@ public:
 
     void SecondLevelCore(std::uint32_t stripe) {
         for (std::uint32_t left = 0; left < width_; left += kMacroblockColumns) {
-            InverseCoreTransform(DcGrid(stripe * stripeRows_, left));
+            InverseCoreTransform(DcGrid(BottomRow(stripe), left));
         }
     }
 
-    // Filters the block DCs across the edge above `stripe` (macroblocks are one stripe high).
+    // Filters the block DCs across the edge above `stripe` (macroblocks are one stripe high):
+    // two block rows on either side.
     void SecondLevelOverlap(std::uint32_t stripe) {
-        const std::uint32_t top = stripe * stripeRows_ - 2 * layout_.blockRows;
+        const std::uint32_t bottom = stripe * stripeRows_ + 2 * layout_.blockRows - 1;
         for (std::uint32_t edge = kMacroblockColumns; edge < width_; edge += kMacroblockColumns) {
-            InverseOverlapFilter(DcGrid(top, edge - 2 * kBlockColumns));
+            InverseOverlapFilter(DcGrid(bottom, edge - 2 * kBlockColumns));
         }
     }
 
@@ -96,9 +99,9 @@ public:
         for (std::uint32_t row = top; row < top + stripeRows_; row += layout_.blockRows) {
             for (std::uint32_t left = 0; left < width_; left += kBlockColumns) {
                 if (layout_.blockRows == kLumaLayout.blockRows) {
-                    InverseCoreTransform(SampleGrid(row, left));
+                    InverseCoreTransform(SampleGrid(row + 3, left));
                 } else {
-                    InverseChromaBlock(Row(row) + left, Row(row + 1) + left);
+                    InverseChromaBlock(Row(row + 1) + left, Row(row) + left);
                 }
             }
         }
@@ -108,21 +111,27 @@ public:
         for (std::uint32_t row = stripe == 0 ? top + 2 : top - 2; row < top + stripeRows_ - 2;
              row += kBlockColumns) {
             for (std::uint32_t left = 2; left + kBlockColumns <= width_; left += kBlockColumns) {
-                InverseOverlapFilter(SampleGrid(row, left));
+                InverseOverlapFilter(SampleGrid(row + 3, left));
             }
         }
     }
 
 private:
-    Grid4 DcGrid(std::uint32_t top, std::uint32_t left) {
-        const std::uint32_t step = layout_.blockRows;
-        return {{Row(top) + left, Row(top + step) + left, Row(top + 2 * step) + left,
-                 Row(top + 3 * step) + left},
-                kBlockColumns};
+    std::uint32_t BottomRow(std::uint32_t stripe) const { return (stripe + 1) * stripeRows_ - 1; }
+
+    // Four rows upward from `bottom`, `rowStep` apart, and every `columnStep`th sample from
+    // `left`. A block's DC is its bottom left sample.
+    Grid4 UpwardGrid(std::uint32_t bottom, std::uint32_t left, std::uint32_t rowStep,
+                     std::uint32_t columnStep) {
+        return {{Row(bottom) + left, Row(bottom - rowStep) + left, Row(bottom - 2 * rowStep) + left,
+                 Row(bottom - 3 * rowStep) + left},
+                columnStep};
     }
-    Grid4 SampleGrid(std::uint32_t top, std::uint32_t left) {
-        return {{Row(top) + left, Row(top + 1) + left, Row(top + 2) + left, Row(top + 3) + left},
-                1};
+    Grid4 DcGrid(std::uint32_t bottom, std::uint32_t left) {
+        return UpwardGrid(bottom, left, layout_.blockRows, kBlockColumns);
+    }
+    Grid4 SampleGrid(std::uint32_t bottom, std::uint32_t left) {
+        return UpwardGrid(bottom, left, 1, 1);
     }
 
     std::uint32_t width_;

@@ -34,28 +34,27 @@ constexpr std::array<Position, kBlocksPerMacroblock> kBlockPath = {{{0, 0},
                                                                     {0, 3}}};
 
 // The second-level coefficients in coding order, as positions of the macroblock's 4×4 grid
-// of block DCs, lowest frequencies first. Coefficients in odd rows of the luma grid come
-// with the opposite sign, as if the grid were transformed upside down (the page is stored
-// bottom-up). Order and signs were measured against the pages' thumbnails.
-constexpr std::array<Position, kBlocksPerMacroblock> kSecondLevelOrder = {{{0, 0},
-                                                                           {0, 1},
-                                                                           {1, 0},
-                                                                           {1, 1},
-                                                                           {2, 0},
-                                                                           {2, 1},
-                                                                           {1, 2},
-                                                                           {0, 2},
-                                                                           {0, 3},
-                                                                           {1, 3},
-                                                                           {2, 2},
-                                                                           {3, 1},
-                                                                           {3, 0},
-                                                                           {3, 2},
-                                                                           {3, 3},
-                                                                           {2, 3}}};
+// of block DCs, lowest frequencies first. Measured on the shared samples: this order gives the
+// smoothest pages, and every other order tried leaves stray patterns on edges.
+constexpr std::array<Position, kBlocksPerMacroblock> kSecondLevelOrder = {{
+    // clang-format off
+    {0, 0}, {0, 1}, {1, 0}, {1, 1}, {0, 2}, {1, 2}, {2, 0}, {2, 1},
+    {0, 3}, {1, 3}, {2, 2}, {3, 0}, {3, 1}, {2, 3}, {3, 2}, {3, 3},
+    // clang-format on
+}};
 
-// Chroma's order differs from luma's in its first coefficients and is otherwise the same with
-// rows and columns exchanged; on the shared samples each fits its own channels better.
+// The sign luma's coefficients take at a frequency of each direction: the encoder's two
+// highest basis functions have the opposite sign of ours, so a coefficient at (row, column)
+// of either level changes sign when exactly one of the two is 2 or 3.
+constexpr std::array<std::int32_t, 4> kLumaFrequencySign = {1, 1, -1, -1};
+
+std::int32_t LumaSign(Position place) {
+    return kLumaFrequencySign[place.row] * kLumaFrequencySign[place.column];
+}
+
+// Chroma's order was measured against the pages' thumbnails, which show chroma's second level
+// (a chroma macroblock covers 32 × 16 pixels). Luma's order gives smoother chroma but matches
+// the thumbnails worse, so chroma keeps its own.
 constexpr std::array<Position, kBlocksPerMacroblock> kChromaSecondLevelOrder = {{{0, 0},
                                                                                  {1, 0},
                                                                                  {1, 1},
@@ -114,7 +113,9 @@ void PlaceFirstLevel(const ChannelLayout& layout, const std::array<Subgroup, Cou
                 left +
                 static_cast<std::uint32_t>(block / kBlocksPerMacroblock) * kMacroblockColumns +
                 path.column * kBlockColumns + place.column;
-            rows[path.row * layout.blockRows + place.row][column] = values[index] * step;
+            const std::int32_t sign =
+                layout.blockRows == kLumaLayout.blockRows ? LumaSign(place) : 1;
+            rows[path.row * layout.blockRows + place.row][column] = sign * values[index] * step;
         }
     }
 }
@@ -139,7 +140,7 @@ void PlaceCoefficients(const ChannelLayout& layout, std::span<std::int32_t> valu
         const bool luma = layout.blockRows == kLumaLayout.blockRows;
         const Position place = luma ? kSecondLevelOrder[index / macroblocks]
                                     : kChromaSecondLevelOrder[index / macroblocks];
-        const std::int32_t sign = luma && place.row % 2 == 1 ? -1 : 1;
+        const std::int32_t sign = luma ? LumaSign(place) : 1;
         rows[place.row * layout.blockRows]
             [left + macroblock * kMacroblockColumns + place.column * kBlockColumns] =
                 sign * values[index] * step;
