@@ -72,11 +72,11 @@ protected:
         QString output;
         QString errors;
     };
-    Result Run(const QStringList& arguments) {
+    Result Run(const QStringList& arguments, int waitMilliseconds = 120'000) {
         QProcess program;
         program.setProcessEnvironment(Environment());
         program.start(VELLUMAX_PROGRAM, arguments);
-        EXPECT_TRUE(program.waitForFinished(120'000));
+        EXPECT_TRUE(program.waitForFinished(waitMilliseconds));
         return {program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()),
                 QString::fromUtf8(program.readAllStandardError())};
     }
@@ -152,6 +152,28 @@ TEST_F(ProgramTest, RefusedStartsAndUsageErrorsGiveStatus2) {
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.output.startsWith("Usage: vellumax --convert"));
     EXPECT_TRUE(Written(out.path()).isEmpty());
+}
+
+// The colour documents people actually have: each gives one page of its own size.
+TEST_F(ProgramTest, ConvertsTheSharedColourSamples) {
+    const QString samples = testing::SharedTestData() + "/mdi";
+    const QStringList names = QDir(samples).entryList({"*.mdi"}, QDir::Files, QDir::Name);
+    if (names.isEmpty()) {
+        GTEST_SKIP() << "no shared samples in " << samples.toStdString();
+    }
+    // Some 150 megapixels of colour: minutes in the sanitizer build.
+    const Result result = Run({"--convert", "--out", out.path(), samples}, 900'000);
+    EXPECT_EQ(result.status, 0) << result.errors.toStdString();
+    EXPECT_EQ(result.output, "Done.\n");
+    QStringList expected;
+    for (const QString& name : names) {
+        expected << QFileInfo(name).completeBaseName() + "_1.jpg";
+    }
+    ASSERT_EQ(Written(out.path()), expected);
+    for (const QString& page : expected) {
+        EXPECT_GT(testing::JpegSize(out.path() + '/' + page).width(), 1000) << page.toStdString();
+    }
+    EXPECT_TRUE(QDir(temp.path()).isEmpty());
 }
 
 TEST_F(ProgramTest, CtrlCStopsAfterTheCurrentDocumentAndCleansUp) {
