@@ -33,9 +33,9 @@ constexpr std::array<Position, kBlocksPerMacroblock> kBlockPath = {{{0, 0},
                                                                     {0, 2},
                                                                     {0, 3}}};
 
-// The second-level coefficients in coding order, as positions of the macroblock's 4×4 grid
+// Luma's second-level coefficients in coding order, as positions of the macroblock's 4×4 grid
 // of block DCs, lowest frequencies first. Measured on the shared samples: this order gives the
-// smoothest pages, and every other order tried leaves stray patterns on edges.
+// smoothest pages, and every other order tried leaves stray patterns along edges.
 constexpr std::array<Position, kBlocksPerMacroblock> kSecondLevelOrder = {{
     // clang-format off
     {0, 0}, {0, 1}, {1, 0}, {1, 1}, {0, 2}, {1, 2}, {2, 0}, {2, 1},
@@ -43,34 +43,24 @@ constexpr std::array<Position, kBlocksPerMacroblock> kSecondLevelOrder = {{
     // clang-format on
 }};
 
-// The sign luma's coefficients take at a frequency of each direction: the encoder's two
-// highest basis functions have the opposite sign of ours, so a coefficient at (row, column)
-// of either level changes sign when exactly one of the two is 2 or 3.
-constexpr std::array<std::int32_t, 4> kLumaFrequencySign = {1, 1, -1, -1};
+// The sign a coefficient takes at a frequency of each direction: the encoder's two highest
+// basis functions have the opposite sign of ours, so a coefficient at (row, column) of either
+// level changes sign when exactly one of the two is 2 or 3.
+constexpr std::array<std::int32_t, 4> kFrequencySign = {1, 1, -1, -1};
 
-std::int32_t LumaSign(Position place) {
-    return kLumaFrequencySign[place.row] * kLumaFrequencySign[place.column];
+std::int32_t FrequencySign(Position place) {
+    return kFrequencySign[place.row] * kFrequencySign[place.column];
 }
 
-// Chroma's order was measured against the pages' thumbnails, which show chroma's second level
-// (a chroma macroblock covers 32 × 16 pixels). Luma's order gives smoother chroma but matches
-// the thumbnails worse, so chroma keeps its own.
-constexpr std::array<Position, kBlocksPerMacroblock> kChromaSecondLevelOrder = {{{0, 0},
-                                                                                 {1, 0},
-                                                                                 {1, 1},
-                                                                                 {0, 1},
-                                                                                 {0, 2},
-                                                                                 {1, 2},
-                                                                                 {2, 1},
-                                                                                 {2, 0},
-                                                                                 {3, 0},
-                                                                                 {3, 1},
-                                                                                 {2, 2},
-                                                                                 {1, 3},
-                                                                                 {0, 3},
-                                                                                 {2, 3},
-                                                                                 {3, 3},
-                                                                                 {3, 2}}};
+// Chroma's first three second-level coefficients come in another order than luma's; the
+// thumbnails, which show chroma's second level (a chroma macroblock covers 32 × 16 pixels),
+// tell them apart. The rest follow luma's order.
+constexpr std::array<Position, kBlocksPerMacroblock> kChromaSecondLevelOrder = {{
+    // clang-format off
+    {0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 2}, {1, 2}, {2, 0}, {2, 1},
+    {0, 3}, {1, 3}, {2, 2}, {3, 0}, {3, 1}, {2, 3}, {3, 2}, {3, 3},
+    // clang-format on
+}};
 
 // A first-level subgroup: it starts at `start` times the block count and holds `positions`
 // of every block in turn.
@@ -113,9 +103,8 @@ void PlaceFirstLevel(const ChannelLayout& layout, const std::array<Subgroup, Cou
                 left +
                 static_cast<std::uint32_t>(block / kBlocksPerMacroblock) * kMacroblockColumns +
                 path.column * kBlockColumns + place.column;
-            const std::int32_t sign =
-                layout.blockRows == kLumaLayout.blockRows ? LumaSign(place) : 1;
-            rows[path.row * layout.blockRows + place.row][column] = sign * values[index] * step;
+            rows[path.row * layout.blockRows + place.row][column] =
+                FrequencySign(place) * values[index] * step;
         }
     }
 }
@@ -140,10 +129,9 @@ void PlaceCoefficients(const ChannelLayout& layout, std::span<std::int32_t> valu
         const bool luma = layout.blockRows == kLumaLayout.blockRows;
         const Position place = luma ? kSecondLevelOrder[index / macroblocks]
                                     : kChromaSecondLevelOrder[index / macroblocks];
-        const std::int32_t sign = luma ? LumaSign(place) : 1;
         rows[place.row * layout.blockRows]
             [left + macroblock * kMacroblockColumns + place.column * kBlockColumns] =
-                sign * values[index] * step;
+                FrequencySign(place) * values[index] * step;
     }
     if (layout.blockRows == kLumaLayout.blockRows) {
         PlaceFirstLevel(layout, kLumaSubgroups, values, blocks, step, rows, left);
