@@ -22,8 +22,9 @@ inline constexpr ChannelLayout kChromaLayout{2};
 
 // Writes the non-zero coefficients of a chunk `columns` samples wide, each multiplied by
 // `step`, into a cleared stripe: `rows` are the stripe's rows in coding order, which runs from
-// the bottom of the page up, and the chunk starts at column `left`. Coefficient (r, c) of a block sits at the block's own sample (r, c). The DC group is
-// coded as differences from the macroblock to the left; `values` is summed in place.
+// the bottom of the page up, and the chunk starts at column `left`. Coefficient (r, c) of a
+// block sits at the block's own sample (r, c). The DC group is coded as differences from the
+// macroblock to the left; `values` is summed in place.
 void PlaceCoefficients(const ChannelLayout& layout, std::span<std::int32_t> values,
                        std::uint32_t columns, std::int32_t step,
                        std::span<std::int32_t* const> rows, std::uint32_t left);

@@ -123,16 +123,16 @@ void InverseOverlapFilter(Grid4 grid) {
     Hadamard(s.f, s.g, s.j, s.k);
 }
 
-void InverseChromaBlock(std::int32_t* top, std::int32_t* bottom) {
+void InverseChromaBlock(std::int32_t* first, std::int32_t* second) {
     std::array<std::array<Sample, 4>, 4> block{};
     for (int column = 0; column < 4; ++column) {
-        block[0][column] = top[column];
-        block[1][column] = bottom[column];
+        block[0][column] = first[column];
+        block[1][column] = second[column];
     }
     InverseCoreTransform({{block[0].data(), block[1].data(), block[2].data(), block[3].data()}, 1});
     for (int column = 0; column < 4; ++column) {
-        top[column] = (block[0][column] + block[1][column] + 1) >> 1;
-        bottom[column] = (block[2][column] + block[3][column] + 1) >> 1;
+        first[column] = (block[0][column] + block[1][column] + 1) >> 1;
+        second[column] = (block[2][column] + block[3][column] + 1) >> 1;
     }
 }
 

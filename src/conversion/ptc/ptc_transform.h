@@ -26,9 +26,9 @@ void InverseCoreTransform(Grid4 grid);
 void InverseOverlapFilter(Grid4 grid);
 
 // The inverse transform of a 4×2 chroma block whose coefficients sit in the first four samples
-// of `top` and `bottom`, in place. It runs the core transform with the two missing rows of
+// of its two rows, `first` and `second` in coding order, in place. It runs the core transform with the two missing rows of
 // frequencies at zero and averages the output rows in pairs, which keeps a DC's gain at a
 // quarter and turns the first vertical frequency into the difference of the two rows.
-void InverseChromaBlock(std::int32_t* top, std::int32_t* bottom);
+void InverseChromaBlock(std::int32_t* first, std::int32_t* second);
 
 }  // namespace vellumax::ptc
