@@ -334,32 +334,6 @@ jpeg_error_mgr* JumpOnError(JpegErrorExit& error) {
     return &error.manager;
 }
 
-Picture DecodeJpeg(const Bytes& jpeg) {
-    Picture picture;
-    jpeg_decompress_struct info{};
-    JpegErrorExit error{};
-    info.err = JumpOnError(error);
-    jpeg_create_decompress(&info);
-    if (setjmp(error.jump) != 0) {
-        jpeg_destroy_decompress(&info);
-        return {};
-    }
-    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-    jpeg_read_header(&info, TRUE);
-    info.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&info);
-    picture.width = static_cast<int>(info.output_width);
-    picture.height = static_cast<int>(info.output_height);
-    picture.rgb.resize(std::size_t(picture.width) * picture.height * 3);
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = picture.rgb.data() + std::size_t(info.output_scanline) * picture.width * 3;
-        jpeg_read_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return picture;
-}
-
 // How the thumbnail was coded: its quantisation tables and each component's sampling.
 struct JpegCoding {
     std::array<std::array<unsigned, DCTSIZE2>, NUM_QUANT_TBLS> tables{};
@@ -372,18 +346,7 @@ struct JpegCoding {
     std::vector<Component> components;
 };
 
-JpegCoding ReadJpegCoding(const Bytes& jpeg) {
-    JpegCoding coding;
-    jpeg_decompress_struct info{};
-    JpegErrorExit error{};
-    info.err = JumpOnError(error);
-    jpeg_create_decompress(&info);
-    if (setjmp(error.jump) != 0) {
-        jpeg_destroy_decompress(&info);
-        return {};
-    }
-    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-    jpeg_read_header(&info, TRUE);
+void ReadCoding(const jpeg_decompress_struct& info, JpegCoding& coding) {
     for (int table = 0; table < NUM_QUANT_TBLS; ++table) {
         if (const JQUANT_TBL* quant = info.quant_tbl_ptrs[table]) {
             coding.present[table] = true;
@@ -394,8 +357,36 @@ JpegCoding ReadJpegCoding(const Bytes& jpeg) {
         const jpeg_component_info& one = info.comp_info[component];
         coding.components.push_back({one.h_samp_factor, one.v_samp_factor, one.quant_tbl_no});
     }
+}
+
+// Decodes a JPEG to RGB; `coding`, when given, receives how it was coded.
+Picture DecodeJpeg(const Bytes& jpeg, JpegCoding* coding = nullptr) {
+    Picture picture;
+    jpeg_decompress_struct info{};
+    JpegErrorExit error{};
+    info.err = JumpOnError(error);
+    jpeg_create_decompress(&info);
+    if (setjmp(error.jump) != 0) {
+        jpeg_destroy_decompress(&info);
+        return {};
+    }
+    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&info, TRUE);
+    if (coding != nullptr) {
+        ReadCoding(info, *coding);
+    }
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    picture.width = static_cast<int>(info.output_width);
+    picture.height = static_cast<int>(info.output_height);
+    picture.rgb.resize(std::size_t(picture.width) * picture.height * 3);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = picture.rgb.data() + std::size_t(info.output_scanline) * picture.width * 3;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
-    return coding;
+    return picture;
 }
 
 // Codes a picture as the thumbnail was coded and decodes it again, so that it carries the
@@ -564,13 +555,13 @@ TEST_P(Samples, EveryRecordDecodesExactly) {
 // got wrong. "psnrPlain" is the figure without that step, "psnrThumbnailLoss" what the coding
 // alone costs the shrunk page.
 TEST_P(Samples, MatchesItsThumbnail) {
-    const Picture thumbnail = DecodeJpeg(sample_.thumbnail);
+    JpegCoding coding;
+    const Picture thumbnail = DecodeJpeg(sample_.thumbnail, &coding);
     ASSERT_GT(thumbnail.width, 0);
     const auto decoder = Decoder(Damage::Fail);
     ASSERT_NE(decoder, nullptr);
     const Shrunk shrunk = ShrinkPage(*decoder, thumbnail.width, thumbnail.height);
-    const Picture coded = ThroughJpeg(shrunk.rgb, thumbnail.width, thumbnail.height,
-                                      ReadJpegCoding(sample_.thumbnail));
+    const Picture coded = ThroughJpeg(shrunk.rgb, thumbnail.width, thumbnail.height, coding);
     ASSERT_EQ(coded.rgb.size(), thumbnail.rgb.size());
     RecordProperty("psnrPlain", std::to_string(Psnr(shrunk.rgb, thumbnail.rgb)));
     RecordProperty("psnrThumbnailLoss", std::to_string(Psnr(coded.rgb, shrunk.rgb)));
