@@ -52,6 +52,9 @@ public:
     // its lengths do not add up.
     std::optional<std::vector<ChunkRecord>> Tile(std::uint32_t tile, std::string& problem) const;
 
+    // The bytes of tile `tile` as the tile table places them, unparsed.
+    std::span<const std::uint8_t> TileBytes(std::uint32_t tile) const { return tiles_.at(tile); }
+
 private:
     Stream(std::span<const std::uint8_t> bytes, StreamFrame frame,
            std::vector<std::span<const std::uint8_t>> tiles)
