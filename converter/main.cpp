@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -45,6 +46,16 @@ void StartWatchdog(const std::string& program, const std::string& path) {
     alarm(seconds);
 }
 
+// The converter never outlives the script that started it, which itself dies with the
+// program: a killed run leaves nothing converting on. A parent gone already has handed us to
+// init.
+void DieWithParent() {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() == 1) {
+        ::_exit(1);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -60,6 +71,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", vellumax::converter::UsageLine(program).c_str());
         return 2;
     }
+    DieWithParent();
     StartWatchdog(program, commandLine->inputPath);
     const auto report =
         vellumax::converter::ConvertFile(commandLine->inputPath, commandLine->quality);

@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
+#include "conversion/work_folder.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ int RunWindow(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // What killed runs left behind goes now; a window closed during a run leaves its folder too.
+    vellumax::RemoveAbandonedWorkFolders();
     const bool options = argc > 1 && std::strncmp(argv[1], "--", 2) == 0;
     return options ? RunCommandLine(argc, argv) : RunWindow(argc, argv);
 }

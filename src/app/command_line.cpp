@@ -1,6 +1,8 @@
 #include "app/command_line.h"
 
 #include <pthread.h>
+#include <QDir>
+#include <QHash>
 #include <QTextStream>
 #include <atomic>
 #include <csignal>
@@ -13,16 +15,25 @@
 #include "platform/dialogs.h"
 #include "platform/error_report.h"
 #include "platform/path_helpers.h"
+#include "platform/shell_start.h"
 
 namespace vellumax {
 
 namespace {
 
-volatile std::sig_atomic_t interruptRequested = 0;
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-void OnInterrupt(int) {
-    interruptRequested = 1;
-    std::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends the program at once
+// The first stop signal that arrived, 0 before any.
+volatile std::sig_atomic_t stopSignal = 0;
+
+// The first signal stops the run after its current document; a second one also ends the
+// converter at once, and the run then cleans up as it would after the first.
+void OnStopSignal(int signal) {
+    if (stopSignal != 0) {
+        KillWaitedProcess();
+        return;
+    }
+    stopSignal = signal;
 }
 
 QString ForTerminal(const QString& text) {
@@ -40,7 +51,9 @@ public:
 
     MessageAnswer ShowMessage(const QString& text, const QString& /*title*/, MessageButtons buttons,
                               MessageIcon /*icon*/) override {
-        QTextStream& stream = text.startsWith("Done.") ? output_ : errors_;
+        const bool closing = text.startsWith("Done.");
+        diagnostics_ += closing ? 0 : 1;
+        QTextStream& stream = closing ? output_ : errors_;
         stream << ForTerminal(text) << Qt::endl;
         return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
     }
@@ -49,9 +62,13 @@ public:
     QString PickFolder(const QString&, const QString&) override { return {}; }
     void OpenTarget(const QString&) override {}
 
+    // How many messages other than the closing report were shown.
+    int diagnostics() const { return diagnostics_; }
+
 private:
     QTextStream& output_;
     QTextStream& errors_;
+    int diagnostics_ = 0;
 };
 
 // The window's options, fixed by the command; progress as lines on the error stream.
@@ -71,7 +88,7 @@ public:
         const int total = list_.Count();
         const int position = qRound(percent_ * total / 100.0);
         const QString line =
-            text + " [" + QString::number(position) + "/" + QString::number(total) + "]";
+            OnOneLine(text) + " [" + QString::number(position) + "/" + QString::number(total) + "]";
         if (toTerminal_) {
             errors_ << "\r\x1b[K" << line << Qt::flush;  // one line, rewritten in place
             progressLineOpen_ = true;
@@ -83,7 +100,17 @@ public:
     bool SaveToFolder() const override { return !command_.outputFolder.isEmpty(); }
     bool SaveBesideSource() const override { return command_.outputFolder.isEmpty(); }
     int Quality() const override { return command_.quality; }
-    bool StopRequested() const override { return interruptRequested != 0; }
+    bool StopRequested() const override { return stopSignal != 0; }
+    QString OutputSubfolder(const QString& source) const override {
+        return subfolders_.value(source);
+    }
+    // With --tree, a document found below a folder given on the command line keeps its place
+    // under that folder.
+    void SetSubfolder(const QString& source, const QString& subfolder) {
+        if (command_.tree && !subfolders_.contains(source) && subfolder != ".") {
+            subfolders_.insert(source, subfolder);
+        }
+    }
 
     void EndProgressLine() {
         if (progressLineOpen_) {
@@ -99,6 +126,7 @@ private:
     bool toTerminal_;
     bool progressLineOpen_ = false;
     double percent_ = 0;
+    QHash<QString, QString> subfolders_;
 };
 
 std::variant<int, UsageError> QualityValue(const QString& text) {
@@ -135,6 +163,10 @@ Command ParseConvert(const QStringList& arguments) {
             besideSource = true;
             continue;
         }
+        if (argument == "--tree") {
+            command.tree = true;
+            continue;
+        }
         const auto value = ValueAfter(arguments, index);
         if (!value && (argument == "--quality" || argument == "--out" || argument == "--ext")) {
             return UsageError{argument + " needs a value"};
@@ -156,6 +188,9 @@ Command ParseConvert(const QStringList& arguments) {
     if (besideSource && !command.outputFolder.isEmpty()) {
         return UsageError{"--out and --beside-source exclude each other"};
     }
+    if (command.tree && command.outputFolder.isEmpty()) {
+        return UsageError{"--tree needs --out"};
+    }
     if (command.extension.isEmpty()) {
         return UsageError{"--ext needs a value"};
     }
@@ -165,19 +200,36 @@ Command ParseConvert(const QStringList& arguments) {
     return command;
 }
 
+// Fills the list from the command's paths. Folders the walk could not enter are named on the
+// error stream; the result tells whether there were any, or any other trouble.
+bool FillList(const ConvertCommand& command, FileList& list, ConsoleView& view,
+              ConsoleDialogs& dialogs, QTextStream& errors) {
+    ErrorReport report(dialogs, FormLocation("PushButton4_Click"));
+    QStringList unentered;
+    for (const QString& path : command.paths) {
+        if (!(PathExists(path) && IsFolder(path))) {
+            list.Append(path);
+            continue;
+        }
+        const int before = list.Count();
+        AddFolderTree(list, path, "*." + command.extension, dialogs, report, 114, &unentered);
+        for (int position = before + 1; position <= list.Count(); ++position) {
+            const QString source = list.Text(position);
+            view.SetSubfolder(source, QDir(path).relativeFilePath(FolderOf(source)));
+        }
+    }
+    for (const QString& folder : unentered) {
+        errors << "vellumax: not searched: " << folder << Qt::endl;
+    }
+    return unentered.isEmpty() && dialogs.diagnostics() == 0;
+}
+
 int Convert(const ConvertCommand& command, QTextStream& output, QTextStream& errors,
             bool errorsToTerminal) {
     ConsoleDialogs dialogs(output, errors);
     FileList list;
-    ErrorReport report(dialogs, FormLocation("PushButton4_Click"));
-    for (const QString& path : command.paths) {
-        if (PathExists(path) && IsFolder(path)) {
-            AddFolderTree(list, path, "*." + command.extension, dialogs, report, 114);
-        } else {
-            list.Append(path);
-        }
-    }
     ConsoleView view(command, list, errors, errorsToTerminal);
+    const bool listComplete = FillList(command, list, view, dialogs, errors);
     ConversionRun run(list, dialogs, view, DocumentReaderFactory());
     run.PushButton2_Click();
     view.EndProgressLine();
@@ -189,9 +241,9 @@ int Convert(const ConvertCommand& command, QTextStream& output, QTextStream& err
     if (summary.stopped) {
         errors << "Stopped: worked on " << summary.visited << " of " << summary.listed
                << " documents." << Qt::endl;
-        return kInterrupted;
+        return 128 + stopSignal;
     }
-    return summary.failures.trimmed().isEmpty() ? kAllConverted : kSomeFailed;
+    return summary.failures.trimmed().isEmpty() && listComplete ? kAllConverted : kSomeFailed;
 }
 
 }  // namespace
@@ -214,8 +266,8 @@ Command ParseCommandLine(const QStringList& arguments) {
 }
 
 QString UsageText() {
-    return "Usage: vellumax --convert [--quality N] [--out DIR | --beside-source] [--ext EXT] "
-           "PATH...\n"
+    return "Usage: vellumax --convert [--quality N] [--out DIR [--tree] | --beside-source] "
+           "[--ext EXT] PATH...\n"
            "       vellumax --help | --version\n"
            "\n"
            "Converts document-imaging files (.mdi) and TIFF documents into JPEG images, one file\n"
@@ -227,9 +279,12 @@ QString UsageText() {
            "  --out DIR        write every page into DIR, which must exist\n"
            "  --beside-source  write the pages next to each document (the default)\n"
            "  --ext EXT        extension searched for in folders (default mdi; * for every file)\n"
+           "  --tree           with --out: a document found below a folder PATH goes to the same\n"
+           "                   subfolder of DIR, made as needed\n"
            "\n"
-           "Exit status: 0 every document converted, 1 some failed, 2 usage error or refused\n"
-           "start, 130 interrupted.\n";
+           "Exit status: 0 every document converted, 1 some failed or were not found, 2 usage\n"
+           "error or refused start, 128 + the signal when stopped (130 Ctrl-C, 143 SIGTERM,\n"
+           "129 SIGHUP).\n";
 }
 
 int RunCommandLine(const QStringList& arguments, QTextStream& output, QTextStream& errors,
@@ -251,12 +306,17 @@ int RunCommandLine(const QStringList& arguments, QTextStream& output, QTextStrea
 }
 
 void InstallInterruptHandler() {
-    std::signal(SIGINT, OnInterrupt);
-    // A parent may hand down a mask that holds Ctrl-C back; it is ours to take.
-    sigset_t interrupt;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+    struct sigaction action {};
+    action.sa_handler = &OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // A parent may hand down a mask that holds these back; they are ours to take.
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal : kStopSignals) {
+        sigaction(signal, &action, nullptr);
+        sigaddset(&stops, signal);
+    }
+    pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 }  // namespace vellumax

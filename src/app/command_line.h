@@ -8,10 +8,11 @@ class QTextStream;
 
 namespace vellumax {
 
-// vellumax --convert [--quality N] [--out DIR | --beside-source] [--ext EXT] PATH...
+// vellumax --convert [--quality N] [--out DIR [--tree] | --beside-source] [--ext EXT] PATH...
 struct ConvertCommand {
     int quality = 85;
     QString outputFolder;  // empty: next to each source
+    bool tree = false;     // keep the folders below each PATH under the output folder
     QString extension = "mdi";
     QStringList paths;
 };
@@ -31,14 +32,15 @@ enum ExitStatus : int {
     kAllConverted = 0,
     kSomeFailed = 1,
     kUsageOrRefused = 2,
-    kInterrupted = 130,
+    kInterrupted = 130,  // Ctrl-C; other stop signals give 128 + their number
 };
 
 // Runs the command; progress and errors go to `errors`, the closing report to `output`.
 int RunCommandLine(const QStringList& arguments, QTextStream& output, QTextStream& errors,
                    bool errorsToTerminal);
 
-// Ctrl-C asks the running conversion to stop after its current document.
+// Ctrl-C, SIGTERM and SIGHUP ask the running conversion to stop after its current document; a
+// second one also ends the converter at once.
 void InstallInterruptHandler();
 
 }  // namespace vellumax

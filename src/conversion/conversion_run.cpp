@@ -1,12 +1,13 @@
 #include "conversion/conversion_run.h"
 
-#include <QFile>
-#include <QSaveFile>
-#include <cerrno>
-#include <cstdio>
+#include <QDir>
+#include <QMap>
+#include <cstring>
 
 #include "app/startup.h"
 #include "conversion/helper_tools.h"
+#include "conversion/page_delivery.h"
+#include "conversion/work_folder.h"
 #include "filelist/file_list.h"
 #include "platform/build_config.h"
 #include "platform/dialogs.h"
@@ -35,40 +36,40 @@ QString Joined(const QString& folder, const QString& name) {
     return NormalizePath(folder + '/' + name);
 }
 
-// Moves when the output is on the same file system, which replaces the destination in one
-// step; copies otherwise. Either way the page is at the destination whole or not at all.
-void CopyReplacing(const QString& from, const QString& to) {
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0) {
-        return;
-    }
-    if (errno != EXDEV) {
-        throw ErrorFromErrno(errno, FileAccess::Write);
-    }
-    QFile source(from);
-    QSaveFile target(to);
-    if (!source.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly) ||
-        target.write(source.readAll()) != source.size() || !target.commit()) {
-        throw RuntimeError(75, "Path/File access error");
-    }
+// The converter reads the document from a short name of its own and writes its pages as
+// "document-0001.jpg" beside it, so no page name in the work folder outgrows the final one.
+constexpr char kIntermediateStem[] = "document";
+
+// The converter's last line names itself and the file it read; the failure line names the
+// document already.
+QString ConverterReason(const ConverterOutcome& outcome, const QString& tiffPath) {
+    const QString prefix = QString(kConverterName) + ": " + tiffPath + ": ";
+    return outcome.reason.startsWith(prefix) ? outcome.reason.mid(prefix.size()) : outcome.reason;
 }
 
-// A document for which the converter reported trouble or wrote nothing is not passed off as
-// converted: it gets a line in the closing report like a document that could not be read.
-QString ConverterFailureText(const ConverterOutcome& outcome, int pages) {
-    if (outcome.finished && outcome.exitStatus == 0 && pages > 0) {
+// Why the converter gave fewer pages than the document has, or "" when it gave them all.
+QString ConverterTrouble(const ConverterOutcome& outcome, const QString& reason,
+                         const QList<int>& missing, int expected) {
+    const bool clean = outcome.finished && outcome.exitStatus == 0;
+    if (missing.isEmpty() && (clean || expected > 0)) {
         return {};
     }
-    QString description = pages == 0 ? "The page converter wrote no page image"
-                                     : "The page converter could not write every page";
-    if (!outcome.finished) {
-        description += ", it did not finish";
-    } else if (outcome.exitStatus != 0) {
-        description += ", exit status " + QString::number(outcome.exitStatus);
+    QString description = "The page converter wrote no page image";
+    if (!missing.isEmpty()) {
+        description = "The page converter could not convert " + PageNumbersText(missing) + " of " +
+                      QString::number(expected);
     }
-    if (!outcome.reason.isEmpty()) {
-        description += ": " + outcome.reason;
+    QString detail = reason;
+    // "page 3: cannot decode ..." says nothing new after "could not convert page 3".
+    if (missing.size() == 1 && detail.startsWith(PageNumbersText(missing) + ": ")) {
+        detail = detail.mid(PageNumbersText(missing).size() + 2);
     }
-    return FailureText(321, description);
+    if (detail.isEmpty() && !outcome.finished) {
+        detail = "it did not finish";
+    } else if (detail.isEmpty() && outcome.exitStatus != 0) {
+        detail = "exit status " + QString::number(outcome.exitStatus);
+    }
+    return detail.isEmpty() ? description : description + ": " + detail;
 }
 
 QString ClosingFailureBlock(const QString& failures) {
@@ -100,13 +101,8 @@ void ConversionRun::PushButton2_Click() {
     lastRun_ = RunSummary();
     if (!RefusesToStart()) {
         lastRun_.started = true;
-        QString workFolder;
-        report_.Run(110, [&] {
-            view_.SetMousePointer(kPointerBusy);
-            workFolder = CreateWorkFolder();
-        });
-        // Without its own folder the run has nowhere safe to work: it reports that and ends.
-        const QString failures = workFolder.isEmpty() ? QString() : ConvertAll(workFolder);
+        const std::unique_ptr<WorkFolder> work = MakeWorkFolder();
+        const QString failures = ConvertAll(work.get());
         lastRun_.failures = failures;
         report_.Run(218, [&] { view_.SetMousePointer(kPointerDefault); });
         report_.Run(220, [&] { view_.SetProgressValue(0); });
@@ -120,6 +116,22 @@ void ConversionRun::PushButton2_Click() {
     report_.Run(244, [&] { isConverting_ = false; });
 }
 
+// Without a folder of its own the run has nowhere safe to work: the reason is reported, and
+// every document is listed with it.
+std::unique_ptr<WorkFolder> ConversionRun::MakeWorkFolder() {
+    std::unique_ptr<WorkFolder> work;
+    workFailure_.clear();
+    report_.Run(110, [&] {
+        view_.SetMousePointer(kPointerBusy);
+        try {
+            work = std::make_unique<WorkFolder>();
+        } catch (const RuntimeError& error) {
+            workFailure_ = FailureText(error.number(), error.description());
+            throw;
+        }
+    });
+    return work;
+}
 bool ConversionRun::RefusesToStart() {
     if (report_.Holds(104, [&] { return list_.Count() == 0; })) {
         report_.Run(242, [&] { ShowMessage("No files added."); });
@@ -142,8 +154,11 @@ bool ConversionRun::RefusesToStart() {
     return false;
 }
 
-QString ConversionRun::ConvertAll(const QString& workFolder) {
-    ExtractEmbeddedTools(workFolder, report_);
+QString ConversionRun::ConvertAll(const WorkFolder* work) {
+    if (work != nullptr) {
+        ExtractEmbeddedTools(work->path(), report_);
+    }
+    delivered_.clear();
     QString failures;
     int count = 0;
     report_.Run(130, [&] { count = list_.Count(); });
@@ -153,14 +168,16 @@ QString ConversionRun::ConvertAll(const QString& workFolder) {
             lastRun_.stopped = true;
             break;
         }
-        ConvertEntry(position, workFolder, failures);
+        ConvertEntry(position, work, failures);
         lastRun_.visited = position;
     }
-    RemoveEmbeddedTools(workFolder, report_);
+    if (work != nullptr) {
+        RemoveEmbeddedTools(work->path(), report_);
+    }
     return failures;
 }
 
-void ConversionRun::ConvertEntry(int position, const QString& workFolder, QString& failures) {
+void ConversionRun::ConvertEntry(int position, const WorkFolder* work, QString& failures) {
     report_.Run(132, [&] { YieldToEventLoop(); });
     report_.Run(134, [&] { view_.SetMousePointer(kPointerBusy); });
     QString source;
@@ -169,45 +186,97 @@ void ConversionRun::ConvertEntry(int position, const QString& workFolder, QStrin
     report_.Run(140, [&] { view_.SetProgressText("Processing: " + FileNameOf(source)); });
     report_.Run(142, [&] { YieldToEventLoop(); });
 
-    const QString documentName = StripExtension(FileNameOf(source));
-    QString tiffPath;
     QString outputBase;
-    report_.Run(144, [&] { tiffPath = Joined(workFolder, documentName + ".tif"); });
-    report_.Run(146, [&] { outputBase = OutputBase(source, documentName); });
+    report_.Run(146, [&] { outputBase = OutputBase(source, StripExtension(FileNameOf(source))); });
+    const QString trouble =
+        work != nullptr ? ConvertDocument(source, work->path(), outputBase) : workFailure_;
+    if (!trouble.isEmpty()) {
+        report_.Run(160, [&] { failures += OnOneLine(source) + trouble + "\r\n"; });
+    }
+}
 
-    QString errorText;
+// One document through the reader, the converter and into place; its failure text, or "".
+QString ConversionRun::ConvertDocument(const QString& source, const QString& workFolder,
+                                       const QString& outputBase) {
+    QString tiffPath;
+    report_.Run(144, [&] { tiffPath = Joined(workFolder, QString(kIntermediateStem) + ".tif"); });
+    QString trouble;
     bool saved = false;
-    report_.Run(158, [&] { saved = ModiCreate(imaging_, source, tiffPath, errorText); });
-    if (!saved) {
-        report_.Run(160, [&] { failures += source + errorText + "\r\n"; });
-    } else {
+    report_.Run(158, [&] { saved = ModiCreate(imaging_, source, tiffPath, trouble); });
+    if (saved) {
         ConverterOutcome outcome;
         report_.Run(162, [&] {
             outcome = RunConverterBatch(workFolder, tiffPath, view_.Quality(), report_);
         });
-        int pages = 0;
-        MovePages(workFolder, outputBase, pages);
-        if (const QString trouble = ConverterFailureText(outcome, pages); !trouble.isEmpty()) {
-            report_.Run(198, [&] { failures += source + trouble + "\r\n"; });
-        }
+        trouble = DeliverPages(source, workFolder, outputBase, outcome);
     }
     report_.Run(202, [&] { DeleteFileQuietly(tiffPath); });
+    return trouble;
 }
 
-void ConversionRun::MovePages(const QString& workFolder, const QString& outputBase,
-                              int& pageCount) {
-    QStringList pages;
-    report_.Run(186, [&] { pages = GetFolderFiles(workFolder, "*.jpg"); });
-    int pageNumber = 1;
-    for (const QString& page : pages) {
-        const QString pagePath = Joined(workFolder, page);
-        report_.Run(192, [&] {
-            CopyReplacing(pagePath, outputBase + "_" + QString::number(pageNumber) + ".jpg");
-        });
-        report_.Run(194, [&] { DeleteFileQuietly(pagePath); });
-        report_.Run(196, [&] { ++pageNumber; });
+// Moves the converter's pages to their final names, each under its own page number. A page
+// counts only once it is there; the failure text names every page that is not.
+QString ConversionRun::DeliverPages(const QString& source, const QString& workFolder,
+                                    const QString& outputBase, const ConverterOutcome& outcome) {
+    const QString tiffPath = Joined(workFolder, QString(kIntermediateStem) + ".tif");
+    const int expected = PagesInTiff(tiffPath);
+    QMap<int, QString> pages;
+    report_.Run(186, [&] {
+        for (const QString& name : GetFolderFiles(workFolder, "*.jpg")) {
+            if (const int number = ConverterPageNumber(name, kIntermediateStem); number > 0) {
+                pages.insert(number, Joined(workFolder, name));
+            }
+        }
+    });
+    const auto target = [&](int number) {
+        return outputBase + "_" + QString::number(number) + ".jpg";
+    };
+    // A page of an earlier document of this run is never replaced.
+    for (auto page = pages.cbegin(); page != pages.cend(); ++page) {
+        if (const auto earlier = delivered_.constFind(target(page.key()));
+            earlier != delivered_.cend()) {
+            return FailureText(58, "File already exists: " + OnOneLine(earlier.key()) +
+                                       " was written for " + OnOneLine(earlier.value()) +
+                                       " in this run");
+        }
     }
-    pageCount = pageNumber - 1;
+    if (!pages.isEmpty() && !view_.OutputSubfolder(source).isEmpty() &&
+        IsFolder(view_.OutputFolder())) {
+        QDir().mkpath(FolderOf(outputBase));
+    }
+    QList<int> undelivered;
+    int firstError = 0;
+    for (auto page = pages.cbegin(); page != pages.cend(); ++page) {
+        int error = 0;
+        report_.Run(192, [&] { error = DeliverPage(page.value(), target(page.key())); });
+        if (error == 0) {
+            delivered_.insert(target(page.key()), source);
+            continue;
+        }
+        firstError = undelivered.isEmpty() ? error : firstError;
+        undelivered << page.key();
+    }
+    QList<int> missing;
+    for (int number = 1; number <= expected; ++number) {
+        if (!pages.contains(number)) {
+            missing << number;
+        }
+    }
+    int number = 0;
+    QStringList troubles;
+    if (!undelivered.isEmpty()) {
+        number = ErrorFromErrno(firstError, FileAccess::Write).number();
+        troubles << PageNumbersText(undelivered) +
+                        " not saved: " + OnOneLine(target(undelivered.first())) + ": " +
+                        QString::fromLocal8Bit(std::strerror(firstError));
+    }
+    const QString reason = ConverterReason(outcome, tiffPath);
+    if (const QString converter = ConverterTrouble(outcome, reason, missing, expected);
+        !converter.isEmpty()) {
+        number = number != 0 ? number : 321;
+        troubles << converter;
+    }
+    return troubles.isEmpty() ? QString() : FailureText(number, troubles.join("; "));
 }
 
 QString ConversionRun::OutputBase(const QString& source, const QString& documentName) const {
@@ -215,7 +284,10 @@ QString ConversionRun::OutputBase(const QString& source, const QString& document
     if (view_.SaveBesideSource() && !view_.SaveToFolder()) {
         return Joined(FolderOf(source), documentName);
     }
-    return Joined(view_.OutputFolder(), documentName);
+    const QString subfolder = view_.OutputSubfolder(source);
+    const QString folder =
+        subfolder.isEmpty() ? view_.OutputFolder() : Joined(view_.OutputFolder(), subfolder);
+    return Joined(folder, documentName);
 }
 
 }  // namespace vellumax

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
+#include <memory>
 
 #include "conversion/imaging_adapter.h"
 #include "platform/error_report.h"
@@ -9,6 +11,8 @@ namespace vellumax {
 
 class Dialogs;
 class FileList;
+class WorkFolder;
+struct ConverterOutcome;
 
 // What the run reads from and shows on the window (or whatever stands in for it).
 class ConversionView {
@@ -21,6 +25,9 @@ public:
     virtual bool SaveToFolder() const = 0;      // that option is selected
     virtual bool SaveBesideSource() const = 0;  // "Save results in folder of original file"
     virtual int Quality() const = 0;            // 1 to 100
+    // A folder below the chosen output folder for this source's pages, made when needed;
+    // empty for the chosen folder itself.
+    virtual QString OutputSubfolder(const QString& /*source*/) const { return {}; }
     // Asked before each document; a front end that can be interrupted stops the run there.
     virtual bool StopRequested() const { return false; }
 };
@@ -45,9 +52,13 @@ public:
 
 private:
     bool RefusesToStart();
-    QString ConvertAll(const QString& workFolder);
-    void ConvertEntry(int position, const QString& workFolder, QString& failures);
-    void MovePages(const QString& workFolder, const QString& outputBase, int& pageCount);
+    std::unique_ptr<WorkFolder> MakeWorkFolder();
+    QString ConvertAll(const WorkFolder* work);
+    void ConvertEntry(int position, const WorkFolder* work, QString& failures);
+    QString ConvertDocument(const QString& source, const QString& workFolder,
+                            const QString& outputBase);
+    QString DeliverPages(const QString& source, const QString& workFolder,
+                         const QString& outputBase, const ConverterOutcome& outcome);
     QString OutputBase(const QString& source, const QString& documentName) const;
     void ShowMessage(const QString& text);
 
@@ -58,6 +69,8 @@ private:
     ErrorReport report_;
     bool isConverting_ = false;
     RunSummary lastRun_;
+    QString workFailure_;                // why the run has no work folder, as a failure text
+    QHash<QString, QString> delivered_;  // pages written in this run, and their sources
 };
 
 }  // namespace vellumax

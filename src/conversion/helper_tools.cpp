@@ -2,10 +2,8 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QDir>
 #include <QFile>
 #include <cerrno>
-#include <cstdlib>
 #include <optional>
 
 #include "platform/error_report.h"
@@ -36,27 +34,6 @@ void MakeExecutable(const QString& path) {
 }
 
 }  // namespace
-
-QString TemporaryFolder() {
-    for (const char* variable : {"TEMP", "TMPDIR"}) {
-        QString folder = qEnvironmentVariable(variable);
-        while (folder.size() > 1 && folder.endsWith('/')) {
-            folder.chop(1);
-        }
-        if (!folder.isEmpty()) {
-            return folder;
-        }
-    }
-    return "/tmp";
-}
-
-QString CreateWorkFolder() {
-    QByteArray pattern = QFile::encodeName(TemporaryFolder() + "/vellumax-XXXXXX");
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw ErrorFromErrno(errno, FileAccess::Write);
-    }
-    return QFile::decodeName(pattern);
-}
 
 QString ShellQuoted(const QString& text) {
     QString quoted = text;
@@ -121,9 +98,6 @@ void RemoveEmbeddedTools(const QString& workFolder, ErrorReport& report) {
         report.Run(line, [&] { DeleteFileQuietly(InFolder(workFolder, name)); });
         line += 2;
     }
-    // The folder is this run's own: whatever is left in it (the marker of a stopped batch, a
-    // page that could not be moved) goes with it, quietly, as every deletion here does.
-    QDir(workFolder).removeRecursively();
 }
 
 }  // namespace vellumax

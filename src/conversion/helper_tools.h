@@ -7,14 +7,6 @@ namespace vellumax {
 
 class ErrorReport;
 
-// The folder for temporary files: $TEMP, else $TMPDIR, else /tmp; no trailing "/".
-QString TemporaryFolder();
-
-// A private folder for one run inside the temporary folder: a fresh unique name that only
-// its owner may enter, so nobody else can plant or swap the files a run executes and reads.
-// Throws RuntimeError.
-QString CreateWorkFolder();
-
 // Shell-quotes a text for /bin/sh: nothing inside it is ever expanded or executed.
 QString ShellQuoted(const QString& text);
 
@@ -33,7 +25,7 @@ ConverterOutcome RunConverterBatch(const QString& workFolder, const QString& tif
                                    ErrorReport& report,
                                    std::chrono::milliseconds limit = std::chrono::minutes(10));
 
-// Removes the tool files and the batch files, then the work folder itself.
+// Removes the tool files and the batch files.
 void RemoveEmbeddedTools(const QString& workFolder, ErrorReport& report);
 
 inline constexpr char kMarkerName[] = "tiff_to_jpg_corvantis.tmp";

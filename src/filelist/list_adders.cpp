@@ -70,9 +70,9 @@ void AppendFilesOfFolders(FileList& list, const QStringList& folders, const QStr
 }  // namespace
 
 void AddFolderTree(FileList& list, const QString& folder, const QString& pattern, Dialogs& dialogs,
-                   ErrorReport& report, int walkLine) {
+                   ErrorReport& report, int walkLine, QStringList* unentered) {
     QStringList folders{FolderWithSeparator(folder)};
-    report.Run(walkLine, [&] { GetSubDirectories2016(folders, true, dialogs); });
+    report.Run(walkLine, [&] { GetSubDirectories2016(folders, true, dialogs, unentered); });
     AppendFilesOfFolders(list, folders, pattern, report, walkLine + 2);
 }
 

@@ -145,12 +145,23 @@ QList<FolderId> FolderIdsAlong(const QString& folder) {
 
 // Reads the subfolders of `folder` and appends the walkable ones to `nextLevel`.
 // Throws RuntimeError when the folder cannot be listed; nothing is appended then.
-void AppendSubfolders(const QString& folder, QStringList& nextLevel) {
+void Note(QStringList* unentered, const QString& folder, const QString& reason) {
+    if (unentered != nullptr) {
+        unentered->append(OnOneLine(folder) + ": " + reason);
+    }
+}
+
+void AppendSubfolders(const QString& folder, QStringList& nextLevel, QStringList* unentered) {
     const std::vector<Subfolder> subfolders = ListSubfolders(folder);
     const QList<FolderId> above = FolderIdsAlong(folder);
     for (const Subfolder& subfolder : subfolders) {
         YieldToEventLoop();
+        if (subfolder.nativeName == "." || subfolder.nativeName == "..") {
+            continue;
+        }
         if (!IsWalkableSubfolderName(subfolder.nativeName)) {
+            Note(unentered, folder + QString::fromUtf8(subfolder.nativeName),
+                 "its name is too long or has characters that cannot be passed on");
             continue;
         }
         // A link back to this folder or one above it would be walked again under an ever
@@ -274,7 +285,8 @@ int CompareNaturally(const QList<uint>& a, const QList<uint>& b) {
 
 }  // namespace
 
-void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs) {
+void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs,
+                           QStringList* unentered) {
     ErrorReport report(dialogs, FolderWalkLocation());
     QStringList nextLevel;
     // Refused folders are dropped from `folders` along the way; walk the list as it came.
@@ -288,8 +300,9 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs)
             continue;
         }
         try {
-            AppendSubfolders(folder, nextLevel);
+            AppendSubfolders(folder, nextLevel, unentered);
         } catch (const RuntimeError& error) {
+            Note(unentered, folder, error.description());
             // A folder that cannot be listed, or is gone, is no folder to take files from.
             // After any other failure it stays, though nothing below it was found.
             if (error.number() == kPermissionDenied || error.number() == kPathNotFound) {
@@ -300,7 +313,7 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs)
     // One nested call per level, not per folder: it walks the whole next level and appends
     // the levels below it.
     if (recurse && !nextLevel.isEmpty()) {
-        GetSubDirectories2016(nextLevel, true, dialogs);
+        GetSubDirectories2016(nextLevel, true, dialogs, unentered);
     }
     for (const QString& found : nextLevel) {
         if (!IsFolder(found)) {

@@ -16,8 +16,11 @@ inline constexpr qsizetype kMaxPathLength = 260;
 // level: the direct children only, or every level when `recurse` is set. Starting folders
 // that are missing stay, unentered; a folder whose listing is refused or has vanished is
 // dropped. Subfolders come in FileManagerLess order. Yields to the event loop as it goes;
-// unexpected failures are shown in the standard error report through `dialogs`.
-void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs);
+// unexpected failures are shown in the standard error report through `dialogs`. Folders that
+// could not be listed, and subfolders passed over for their names, are added to `unentered`
+// as "<path>: <reason>" when it is given.
+void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs,
+                           QStringList* unentered = nullptr);
 
 // The names (no folder part) of the files in `folder` (with or without the final "/") that
 // match the wildcard `pattern`, in FileManagerLess order; only names that pass

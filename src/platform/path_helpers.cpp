@@ -177,4 +177,23 @@ void ForceDeleteFile(const QString& path) {
     }
 }
 
+QString OnOneLine(const QString& text) {
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\r') {
+            line += "\\r";
+        } else if (c == '\t') {
+            line += "\\t";
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
+            line += "\\x" + QString::number(c.unicode(), 16).rightJustified(2, '0');
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
 }  // namespace vellumax

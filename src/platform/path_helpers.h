@@ -19,6 +19,10 @@ QString StripExtension(const QString& name);  // "scan.2019.mdi" -> "scan.2019";
 // separators (a network path) becomes exactly two; a single leading one stays single.
 QString NormalizePath(const QString& path);
 
+// The text with its control characters written as C escapes (a line break as \n), so that a
+// name holding a line break stays on one line of a report.
+QString OnOneLine(const QString& text);
+
 // Creates or truncates the file and writes the text and one line end. Throws RuntimeError.
 void WriteTextFile(const QString& text, const QString& path);
 

@@ -1,5 +1,6 @@
 #include "platform/shell_start.h"
 
+#include <sys/prctl.h>
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -96,6 +97,9 @@ qint32 RunFailureResult(qint32 number) {
                                static_cast<quint32>(kRunFailureOffset));
 }
 
+// The process group of the process being waited for, 0 while none is.
+volatile std::sig_atomic_t waitedGroup = 0;
+
 int Fail(int code, std::optional<ShellFailure>& failure) {
     failure = ShellFailureFor(code);
     return code;
@@ -154,12 +158,17 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
     process.setStandardOutputFile(QProcess::nullDevice());
     // A process group of its own: Ctrl-C in a terminal is meant for us, and we decide when
     // to stop; a half-converted document would otherwise be the result.
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    // It also dies with us, so that no converter runs on, unbounded, after we were killed.
+    process.setChildProcessModifier([] {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    });
     process.start(launch.program, launch.arguments);
     if (!process.waitForStarted()) {
         Fail(11, failure);
         return {RunFailureResult(failure->number), {}, false};
     }
+    waitedGroup = static_cast<std::sig_atomic_t>(process.processId());
     ProcessOutcome outcome;
     QElapsedTimer clock;
     clock.start();
@@ -174,11 +183,18 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
             break;
         }
     }
+    waitedGroup = 0;
     const QStringList errorLines =
         QString::fromLocal8Bit(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
     outcome.lastErrorLine = errorLines.isEmpty() ? QString() : errorLines.last().trimmed();
     outcome.result = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return outcome;
+}
+
+void KillWaitedProcess() noexcept {
+    if (const pid_t group = waitedGroup; group > 0) {
+        ::kill(-group, SIGKILL);
+    }
 }
 
 }  // namespace vellumax

@@ -39,9 +39,13 @@ struct ProcessOutcome {
 };
 
 // Starts a script or program and waits for it, yielding to the event loop between polls.
-// A process still running after `limit` is killed.
+// A process still running after `limit` is killed, and so is one whose starter ends first.
 ProcessOutcome ShellRunAndWait(const QString& file, int showCommand, const QString& workingFolder,
                                std::optional<ShellFailure>& failure,
                                std::chrono::milliseconds limit = std::chrono::hours(24 * 365));
+
+// Kills the script or program that ShellRunAndWait is waiting for, with everything it started;
+// the wait then returns. Safe to call from a signal handler.
+void KillWaitedProcess() noexcept;
 
 }  // namespace vellumax

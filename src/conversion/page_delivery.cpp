@@ -1,0 +1,148 @@
+#include "conversion/page_delivery.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QFile>
+#include <QStringList>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include <tiffio.h>
+
+#include "platform/path_helpers.h"
+
+namespace vellumax {
+
+namespace {
+
+constexpr char kTemporaryPattern[] = ".vx-XXXXXX";
+
+class Descriptor {
+public:
+    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
+    ~Descriptor() {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return descriptor_; }
+    int Close() { return ::close(std::exchange(descriptor_, -1)); }
+
+private:
+    int descriptor_;
+};
+
+bool CopyAll(int from, int to) {
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(from, buffer, sizeof buffer);
+        if (got == 0) {
+            return true;
+        }
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(to, buffer + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno != EINTR) {
+                return false;
+            }
+            done += put > 0 ? put : 0;
+        }
+    }
+}
+
+mode_t NewFileMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// Copies into a fresh file of a short name in the target's folder (mkstemp creates it
+// exclusively, so a link planted there is never followed) and renames it onto the target.
+int CopyThenRename(const QByteArray& page, const QByteArray& target) {
+    const QByteArray folder = QFile::encodeName(FolderOf(QFile::decodeName(target)));
+    QByteArray temporary = folder + kTemporaryPattern;
+    const Descriptor source(::open(page.constData(), O_RDONLY | O_CLOEXEC));
+    if (source.get() < 0) {
+        return errno;
+    }
+    Descriptor copy(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (copy.get() < 0) {
+        return errno;
+    }
+    // The copy is flushed to the disk before it takes the page's name: people delete their
+    // originals once the pages are there.
+    const bool written = ::fchmod(copy.get(), NewFileMode()) == 0 &&
+                         CopyAll(source.get(), copy.get()) && ::fsync(copy.get()) == 0;
+    const int error = errno;
+    if (copy.Close() != 0 || !written || ::rename(temporary.constData(), target.constData()) != 0) {
+        const int failure = written ? errno : error;
+        ::unlink(temporary.constData());
+        return failure;
+    }
+    return 0;
+}
+
+int IgnoreTiffMessage(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+struct OptionsFree {
+    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+}  // namespace
+
+int DeliverPage(const QString& page, const QString& target) {
+    const QByteArray from = QFile::encodeName(page);
+    const QByteArray to = QFile::encodeName(target);
+    if (::rename(from.constData(), to.constData()) == 0) {
+        return 0;
+    }
+    return errno == EXDEV ? CopyThenRename(from, to) : errno;
+}
+
+int ConverterPageNumber(const QString& name, const QString& stem) {
+    const QString prefix = stem + '-';
+    if (!name.startsWith(prefix) || !name.endsWith(".jpg")) {
+        return 0;
+    }
+    const QString digits = name.mid(prefix.size(), name.size() - prefix.size() - 4);
+    bool isNumber = false;
+    const int number = digits.toInt(&isNumber);
+    return isNumber && number > 0 && digits.front().isDigit() ? number : 0;
+}
+
+int PagesInTiff(const QString& path) {
+    // The file is one the run wrote itself; its messages would only reach the terminal.
+    const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &IgnoreTiffMessage, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &IgnoreTiffMessage, nullptr);
+    TIFF* tiff = TIFFOpenExt(QFile::encodeName(path).constData(), "rm", options.get());
+    if (tiff == nullptr) {
+        return 0;
+    }
+    const int pages = TIFFNumberOfDirectories(tiff);
+    TIFFClose(tiff);
+    return pages;
+}
+
+QString PageNumbersText(const QList<int>& pages) {
+    QStringList numbers;
+    for (const int page : pages) {
+        numbers << QString::number(page);
+    }
+    return (pages.size() == 1 ? "page " : "pages ") + numbers.join(", ");
+}
+
+}  // namespace vellumax

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace vellumax {
+
+// Puts a finished page at its final name: renamed there when both are on one file system,
+// else copied into a fresh file beside the final name and renamed onto it. Either way a link
+// or an old page at the final name is replaced, never what a link points to, and the page is
+// there whole or not at all. Returns 0, or the errno of the failure.
+int DeliverPage(const QString& page, const QString& target);
+
+// The page number in a name the page converter gives ("document-0003.jpg" is page 3), or 0
+// for any other name.
+int ConverterPageNumber(const QString& name, const QString& stem);
+
+// How many pages the TIFF file holds; 0 when it cannot be read.
+int PagesInTiff(const QString& path);
+
+// "page 3", "pages 3, 4": the pages named in a failure line.
+QString PageNumbersText(const QList<int>& pages);
+
+}  // namespace vellumax
