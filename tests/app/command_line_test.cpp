@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QThread>
 #include <csignal>
 
 #include "test_documents.h"
@@ -46,7 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"both_outputs",
                   {"--convert", "--out", "/tmp", "--beside-source", "a.mdi"},
                   "--out and --beside-source exclude each other"},
-        UsageCase{"unknown_option", {"--convert", "--fast", "a.mdi"}, "unknown option --fast"}));
+        UsageCase{"unknown_option", {"--convert", "--fast", "a.mdi"}, "unknown option --fast"},
+        UsageCase{"tree_without_out", {"--convert", "--tree", "a.mdi"}, "--tree needs --out"}));
 
 TEST(CommandLineTest, ReadsEveryOption) {
     const Command command = ParseCommandLine(
@@ -119,6 +121,23 @@ TEST_F(ProgramTest, ConvertsAFolderTreeByExtensionIntoTheOutputFolder) {
     EXPECT_TRUE(Written(out.path()).contains("notes_1.jpg"));
 }
 
+// With --tree the archive's folders come along, which keeps equal names apart; a folder the
+// walk passes over is named, and the run does not claim success.
+TEST_F(ProgramTest, TreeKeepsTheFoldersAndAnUnsearchedFolderFailsTheRun) {
+    Document("scan.mdi");
+    Document("1998/march/scan.mdi");
+    Document("what?/lost.mdi");
+    const Result result = Run({"--convert", "--tree", "--out", out.path(), in.path()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "Done.\n");
+    EXPECT_TRUE(result.errors.contains(
+        "vellumax: not searched: " + in.path() +
+        "/what?: its name is too long or has characters that cannot be passed on\n"))
+        << result.errors.toStdString();
+    EXPECT_EQ(Written(out.path()), QStringList({"scan_1.jpg"}));
+    EXPECT_EQ(Written(out.path() + "/1998/march"), QStringList({"scan_1.jpg"}));
+}
+
 TEST_F(ProgramTest, WritesBesideEachSourceByDefault) {
     const QString document = Document("deep/scan.2019.mdi");
     EXPECT_EQ(Run({"--convert", document}).status, 0);
@@ -176,29 +195,101 @@ TEST_F(ProgramTest, ConvertsTheSharedColourSamples) {
     EXPECT_TRUE(QDir(temp.path()).isEmpty());
 }
 
-TEST_F(ProgramTest, CtrlCStopsAfterTheCurrentDocumentAndCleansUp) {
-    QStringList arguments{"--convert", "--out", out.path()};
-    for (int document = 1; document <= 30; ++document) {
-        // Pages large enough that the run is still busy when the interrupt arrives.
-        arguments << Document(QString("doc%1.mdi").arg(document, 2, 10, QChar('0')), 3,
-                              QSize(1500, 1500));
+// Processes whose command line mentions the text (a work folder, say).
+QList<pid_t> ProcessesMentioning(const QString& text) {
+    QList<pid_t> found;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool isNumber = false;
+        const pid_t pid = entry.toInt(&isNumber);
+        QFile commandLine("/proc/" + entry + "/cmdline");
+        if (isNumber && commandLine.open(QIODevice::ReadOnly) &&
+            commandLine.readAll().contains(text.toUtf8())) {
+            found << pid;
+        }
     }
+    return found;
+}
+
+// Starts a run over 30 documents big enough to take a while, and waits until the second one.
+class StoppedRunTest : public ProgramTest {
+protected:
+    void StartLongRun() {
+        QStringList arguments{"--convert", "--out", out.path()};
+        for (int document = 1; document <= 30; ++document) {
+            arguments << Document(QString("doc%1.mdi").arg(document, 2, 10, QChar('0')), 3,
+                                  QSize(1500, 1500));
+        }
+        program.setProcessEnvironment(Environment());
+        program.start(VELLUMAX_PROGRAM, arguments);
+        ASSERT_TRUE(program.waitForStarted());
+        program.setReadChannel(QProcess::StandardError);
+        while (!progress.contains("[2/30]") && program.waitForReadyRead(30'000)) {
+            progress += program.readAllStandardError();
+        }
+    }
+    void Signal(int signal) { ::kill(static_cast<pid_t>(program.processId()), signal); }
+
     QProcess program;
-    program.setProcessEnvironment(Environment());
-    program.start(VELLUMAX_PROGRAM, arguments);
-    ASSERT_TRUE(program.waitForStarted());
-    program.setReadChannel(QProcess::StandardError);
     QByteArray progress;
-    while (!progress.contains("[2/30]") && program.waitForReadyRead(30'000)) {
-        progress += program.readAllStandardError();
+};
+
+struct StopCase {
+    const char* name;
+    QList<int> stopSignals;
+    int status;
+};
+void PrintTo(const StopCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class StopSignalTest : public StoppedRunTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopSignalTest, StopsCleanlyWithTheSignalsStatus) {
+    StartLongRun();
+    for (const int signal : GetParam().stopSignals) {
+        Signal(signal);
+        QThread::msleep(50);
     }
-    ::kill(static_cast<pid_t>(program.processId()), SIGINT);
     ASSERT_TRUE(program.waitForFinished(60'000));
     progress += program.readAllStandardError();
-    EXPECT_EQ(program.exitCode(), 130);
+    EXPECT_EQ(program.exitCode(), GetParam().status);
     EXPECT_TRUE(progress.contains("Stopped: worked on ")) << progress.toStdString();
     EXPECT_LT(Written(out.path()).size(), 90);
-    EXPECT_EQ(Written(out.path()).size() % 3, 0) << "no document is left half converted";
+    if (GetParam().stopSignals.size() == 1) {
+        EXPECT_EQ(Written(out.path()).size() % 3, 0) << "no document is left half converted";
+    }
+    EXPECT_TRUE(QDir(temp.path()).isEmpty());
+    EXPECT_TRUE(ProcessesMentioning(temp.path()).isEmpty()) << "the converter ended too";
+}
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,
+                         ::testing::Values(StopCase{"ctrl_c", {SIGINT}, 130},
+                                           StopCase{"term", {SIGTERM}, 143},
+                                           StopCase{"hangup", {SIGHUP}, 129},
+                                           StopCase{"ctrl_c_twice", {SIGINT, SIGINT}, 130}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Killed outright, the program cannot clean up: its converter dies with it, and the next start
+// removes what it left.
+TEST_F(StoppedRunTest, AKilledRunLeavesNoConverterAndItsFolderGoesAtTheNextStart) {
+    // Seconds of converting for the converter, from a file of a few KiB.
+    const QString slow = in.path() + "/slow.mdi";
+    testing::WriteBlankBilevelDocument(slow, 24, QSize(8000, 8000));
+    program.setProcessEnvironment(Environment());
+    program.start(VELLUMAX_PROGRAM, {"--convert", "--out", out.path(), slow});
+    for (int wait = 0; wait < 300 && ProcessesMentioning(temp.path()).isEmpty(); ++wait) {
+        QThread::msleep(20);
+    }
+    ASSERT_FALSE(ProcessesMentioning(temp.path()).isEmpty()) << "no converter seen running";
+    Signal(SIGKILL);
+    ASSERT_TRUE(program.waitForFinished(10'000));
+    // The conversion would take seconds more.
+    for (int wait = 0; wait < 25 && !ProcessesMentioning(temp.path()).isEmpty(); ++wait) {
+        QThread::msleep(20);
+    }
+    EXPECT_TRUE(ProcessesMentioning(temp.path()).isEmpty());
+    EXPECT_FALSE(QDir(temp.path()).isEmpty()) << "the killed run's folder is still there";
+
+    EXPECT_EQ(Run({"--help"}).status, 0);
     EXPECT_TRUE(QDir(temp.path()).isEmpty());
 }
 

@@ -10,6 +10,10 @@ namespace vellumax::testing {
 // `imagingHeader` its first bytes read "EP*\0" as document-imaging files do.
 void WriteGreyDocument(const QString& path, const QList<QSize>& pages, bool imagingHeader = false);
 
+// Writes a TIFF document of blank bi-level CCITT G4 pages: a few bytes on disk each, however
+// large, and slow to turn into JPEG when large.
+void WriteBlankBilevelDocument(const QString& path, int pages, QSize size);
+
 // The pixel size of a JPEG file, or an empty size when it is no readable JPEG.
 QSize JpegSize(const QString& path);
 
