@@ -38,6 +38,8 @@ constexpr std::uint64_t kRenderBandPixels = 1024 * 1024;
 // transform codec, which this reader decodes itself.
 constexpr std::array<std::uint16_t, 2> kImagingCodecs = {34718, 34719};
 constexpr std::uint16_t kTransformCodec = 34720;
+// When libtiff cannot open a file it is the first directory that could not be read.
+const char kFirstPageUnreadable[] = "the first page cannot be read";
 
 ReaderFailure Failure(int number, const QString& text, const QString& detail) {
     return {number, detail.isEmpty() ? text : text + ": " + detail};
@@ -90,10 +92,13 @@ private:
 // come only as a warning, so the latest warning is kept for a failure without an error.
 class LibtiffMessages {
 public:
-    LibtiffMessages() : options_(TIFFOpenOptionsAlloc(), &TIFFOpenOptionsFree) {
+    // `name` is what libtiff calls the file; the failure line already names it.
+    explicit LibtiffMessages(const QByteArray& name)
+        : options_(TIFFOpenOptionsAlloc(), &TIFFOpenOptionsFree),
+          namePrefix_(QString::fromLocal8Bit(name) + ": ") {
         if (options_) {
-            TIFFOpenOptionsSetErrorHandlerExtR(options_.get(), &RecordError, &firstError_);
-            TIFFOpenOptionsSetWarningHandlerExtR(options_.get(), &RecordWarning, &lastWarning_);
+            TIFFOpenOptionsSetErrorHandlerExtR(options_.get(), &RecordError, this);
+            TIFFOpenOptionsSetWarningHandlerExtR(options_.get(), &RecordWarning, this);
             TIFFOpenOptionsSetMaxSingleMemAlloc(options_.get(), kMaxDecodedPageBytes);
         }
     }
@@ -102,31 +107,56 @@ public:
 
     TIFFOpenOptions* options() const { return options_.get(); }
     bool hasError() const { return !firstError_.isEmpty(); }
-    QString Reason() const { return hasError() ? firstError_ : lastWarning_; }
+    // What went wrong: `what` (the step that failed, in our words) with libtiff's error, or
+    // with its latest warning when it gave no error.
+    QString Reason(const QString& what) const {
+        const QString detail = hasError() ? firstError_ : lastWarning_;
+        if (what.isEmpty() || detail.isEmpty()) {
+            return what.isEmpty() ? detail : what;
+        }
+        return what + ": " + detail;
+    }
 
 private:
-    // The module (a function or file name) is left out: the user knows which file it was.
-    // Some messages run over two lines; a failure is listed on one.
-    static QString Format(const char* format, va_list arguments) {
+    // The module (a function or file name) is left out, and so is the file's name where a
+    // message starts with it. Some messages run over two lines; a failure is listed on one.
+    QString Format(const char* format, va_list arguments) const {
         std::array<char, 512> buffer{};
         std::vsnprintf(buffer.data(), buffer.size(), format, arguments);
-        return QString::fromLocal8Bit(buffer.data()).simplified();
+        QString text = QString::fromLocal8Bit(buffer.data()).simplified();
+        if (text.startsWith(namePrefix_)) {
+            text.remove(0, namePrefix_.size());
+        }
+        return text;
+    }
+    // libtiff reports a tag it does not know how to read as an error, yet reads on without
+    // it; such a tag is never why a page fails, so the real error that may follow is kept.
+    static bool IsUnknownTag(const QString& text) {
+        return text.contains("TIFF_SETGET_UNDEFINED") || text.startsWith("Unknown field with tag");
     }
     // Both return "handled", as libtiff's global handlers would print.
-    static int RecordError(TIFF*, void* error, const char*, const char* format, va_list arguments) {
-        auto& text = *static_cast<QString*>(error);
-        if (text.isEmpty()) {
-            text = Format(format, arguments);
+    static int RecordError(TIFF*, void* self, const char*, const char* format, va_list arguments) {
+        auto& messages = *static_cast<LibtiffMessages*>(self);
+        if (messages.firstError_.isEmpty()) {
+            const QString text = messages.Format(format, arguments);
+            if (!IsUnknownTag(text)) {
+                messages.firstError_ = text;
+            }
         }
         return 1;
     }
-    static int RecordWarning(TIFF*, void* warning, const char*, const char* format,
+    static int RecordWarning(TIFF*, void* self, const char*, const char* format,
                              va_list arguments) {
-        *static_cast<QString*>(warning) = Format(format, arguments);
+        auto& messages = *static_cast<LibtiffMessages*>(self);
+        const QString text = messages.Format(format, arguments);
+        if (!IsUnknownTag(text)) {
+            messages.lastWarning_ = text;
+        }
         return 1;
     }
 
     std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options_;
+    QString namePrefix_;
     QString firstError_;
     QString lastWarning_;
 };
@@ -299,10 +329,21 @@ std::optional<ReaderFailure> OpenSource(const QString& path, SourceFile& source)
     if (count < 0) {
         return AccessError(SystemReason(errno, FileAccess::Read));
     }
-    const Header kind =
-        count == static_cast<ssize_t>(header.size()) ? HeaderKind(header.data()) : Header::Unknown;
+    if (count == 0) {
+        return InvalidFormat("the file is empty");
+    }
+    if (count < static_cast<ssize_t>(header.size())) {
+        return InvalidFormat(
+            QString("the file is %1 bytes long, too short for a document's header").arg(count));
+    }
+    const Header kind = HeaderKind(header.data());
     if (kind == Header::Unknown) {
-        return InvalidFormat();
+        return InvalidFormat("the file does not start as a TIFF or document-imaging file does");
+    }
+    // A classic header whose first directory is at 0 points at no page at all.
+    const bool bigTiff = header[2] == '+' || header[3] == '+';
+    if (!bigTiff && header[4] == 0 && header[5] == 0 && header[6] == 0 && header[7] == 0) {
+        return InvalidFormat("the document holds no page");
     }
     source.imagingHeader = kind == Header::Imaging;
     return std::nullopt;
@@ -313,16 +354,17 @@ class SourceReading {
 public:
     SourceReading(const SourceFile& file, const QByteArray& name)
         : stream_{file.descriptor.get(), file.size, false, file.imagingHeader},
+          messages_(name),
           tiff_(OpenTiff(name, "r", stream_, messages_), &TIFFClose) {}
 
     TIFF* tiff() const { return tiff_.get(); }
     std::uint64_t fileSize() const { return stream_.size; }
-    ReaderFailure Failure(const QString& fallback = {}) const {
+    // `what` says which step failed; libtiff's words, when it has any, tell why.
+    ReaderFailure Failure(const QString& what) const {
         if (stream_.systemError != 0) {
             return AccessError(SystemReason(stream_.systemError, FileAccess::Read));
         }
-        const QString reason = messages_.Reason();
-        return InvalidFormat(reason.isEmpty() ? fallback : reason);
+        return InvalidFormat(messages_.Reason(what));
     }
 
 private:
@@ -336,6 +378,7 @@ class TargetWriting {
 public:
     TargetWriting(int descriptor, const QByteArray& name)
         : stream_{descriptor, 0, true, false},
+          messages_(name),
           tiff_(OpenTiff(name, "wl", stream_, messages_), &TIFFClose) {}
 
     TIFF* tiff() const { return tiff_.get(); }
@@ -347,7 +390,7 @@ public:
         if (stream_.systemError != 0) {
             return AccessError(SystemReason(stream_.systemError, FileAccess::Write));
         }
-        return AccessError(messages_.Reason());
+        return AccessError(messages_.Reason("the converted document cannot be written"));
     }
 
 private:
@@ -553,7 +596,73 @@ double Bytes(double bitsPerRow, double height) {
     return std::ceil(bitsPerRow / 8) * height;
 }
 
-// Refuses what would need too much memory or lies outside the file, before anything is read.
+// The most compressed bytes a strip or tile can take whose pixels decode to `decoded` bytes in
+// `rows` rows. Encoders write far less; a larger declared length is damage, and reading or
+// copying it would cost memory and disk for nothing.
+double MaxCompressedBytes(const PageLayout& layout, double decoded, double rows) {
+    // Headers, tables and the codes that start and end a stream.
+    constexpr double kOverhead = 64 * 1024;
+    switch (layout.compression) {
+        case COMPRESSION_NONE:
+            return decoded + kOverhead;
+        case COMPRESSION_PACKBITS:
+            // A literal run of up to 128 bytes costs one byte more, and every row starts anew.
+            return decoded + decoded / 128 + rows + kOverhead;
+        case COMPRESSION_LZW:
+            // A code is at most 12 bits and stands for at least one byte.
+            return decoded * 1.5 + kOverhead;
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE:
+            // Bytes that do not compress go into stored blocks, or into fixed codes of at most
+            // 9 bits a byte.
+            return decoded * 9 / 8 + kOverhead;
+        case COMPRESSION_CCITTRLE:
+        case COMPRESSION_CCITTRLEW:
+        case COMPRESSION_CCITTFAX3:
+        case COMPRESSION_CCITTFAX4:
+            // No code takes more than 7 bits a pixel (a vertical mode of 3, or runs of one pixel
+            // in horizontal mode); a row adds at most an end-of-line code, fill bits and an empty
+            // first run. A decoded byte holds 8 pixels: 8 bytes for it, and 8 more a row.
+            return decoded * 8 + rows * 8 + kOverhead;
+        case COMPRESSION_JPEG:
+            // A coefficient takes at most a 16-bit Huffman code and 11 bits of value, 64 of
+            // them for 64 samples, and a stuffed zero follows every 0xff byte: under 7 bytes a
+            // sample.
+            return decoded * 7 + kOverhead;
+        case kTransformCodec: {
+            // The colour codec codes a frame padded to 32 pixels each way, 1.5 coefficients a
+            // pixel, each under 12 bits of magnitude, in a Rice code that adapts to their size:
+            // at most about 27 bits for one (flag, a run length of up to 10 bits, sign, a short
+            // unary part, up to 11 bits of remainder). 32 bits each is 6 bytes a pixel, twice
+            // its decoded size. The pages we have take under a bit a pixel.
+            const double padded =
+                std::ceil(layout.width / 32.0) * 32 * std::ceil(layout.height / 32.0) * 32 * 3;
+            return padded * 2 + kOverhead;
+        }
+        default:
+            // The most libtiff itself reads of a strip for any codec.
+            return decoded * 10 + kOverhead;
+    }
+}
+
+// Rows of a band of libtiff's RGBA reader: whole strips or tile rows, about a megapixel.
+std::uint32_t RenderBandRows(const PageLayout& layout) {
+    const std::uint64_t blocks =
+        std::max<std::uint64_t>(1, kRenderBandPixels / layout.width / layout.blockRows);
+    return static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(blocks * layout.blockRows, layout.height));
+}
+
+// "N KiB" below a MiB and "N MiB" above, rounded up.
+QString SizeText(std::uint64_t bytes) {
+    const bool small = bytes < (std::uint64_t{1} << 20);
+    const std::uint64_t unit = small ? 1024 : std::uint64_t{1} << 20;
+    return QString("%1 %2").arg((bytes + unit - 1) / unit).arg(small ? "KiB" : "MiB");
+}
+
+// Refuses what would need too much memory or disk or lies outside the file, before anything is
+// read. The compressed data a page declares must fit the file and what its pixels can need;
+// a sparse file can be of any length, so the file's alone bounds nothing.
 std::optional<ReaderFailure> CheckLimits(TIFF* tiff, int page, const PageLayout& layout,
                                          std::uint64_t fileSize) {
     const double limit = static_cast<double>(kMaxDecodedPageBytes);
@@ -569,16 +678,23 @@ std::optional<ReaderFailure> CheckLimits(TIFF* tiff, int page, const PageLayout&
                             .arg(layout.width)
                             .arg(layout.height));
     }
+    const double decodedBlock = layout.tiled ? static_cast<double>(TIFFTileSize64(tiff))
+                                             : static_cast<double>(TIFFStripSize64(tiff));
     // libtiff's RGBA reader renders whole strips or tile rows, four bytes a pixel.
     const double block =
-        std::max(layout.tiled ? static_cast<double>(TIFFTileSize64(tiff))
-                              : static_cast<double>(TIFFStripSize64(tiff)),
+        std::max(decodedBlock,
                  layout.kind == PageKind::Rendered ? 4.0 * layout.width * layout.blockRows : 0.0);
     if (block > limit) {
         return TooLarge(
             QString("page %1 is stored in blocks that need more than 1 GiB decoded").arg(page));
     }
-    const std::uint32_t blocks = TIFFNumberOfStrips(tiff);  // tiles, for a tiled page
+    const double maxCompressed = MaxCompressedBytes(layout, decodedBlock, layout.blockRows);
+    const char* const kind = layout.tiled ? "tile" : "strip";
+    std::uint64_t compressed = 0;
+    std::uint64_t largest = 0;
+    // TIFFNumberOfStrips counts strips of the page's RowsPerStrip even on a tiled page. A place
+    // missing from a list that libtiff dropped as too short reads as 0.
+    const std::uint32_t blocks = layout.tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
     for (std::uint32_t index = 0; index < blocks; ++index) {
         const std::uint64_t offset = TIFFGetStrileOffset(tiff, index);
         const std::uint64_t count = TIFFGetStrileByteCount(tiff, index);
@@ -587,6 +703,42 @@ std::optional<ReaderFailure> CheckLimits(TIFF* tiff, int page, const PageLayout&
                 QString("page %1 is cut short: its image data reach past the end of the file")
                     .arg(page));
         }
+        if (count == 0) {
+            return InvalidFormat(QString("page %1 is damaged: its %2 %3 holds no data")
+                                     .arg(page)
+                                     .arg(kind)
+                                     .arg(index + 1));
+        }
+        if (static_cast<double>(count) > maxCompressed) {
+            return InvalidFormat(QString("page %1 is damaged: its %2 %3 declares %4 of compressed "
+                                         "data, more than its pixels can need (%5)")
+                                     .arg(page)
+                                     .arg(kind)
+                                     .arg(index + 1)
+                                     .arg(SizeText(count))
+                                     .arg(SizeText(static_cast<std::uint64_t>(maxCompressed))));
+        }
+        // A page's compressed data is held to the limit of its decoded size too: it is what
+        // the page costs in memory and in the written file when its strips are copied.
+        compressed += count;
+        if (compressed > kMaxDecodedPageBytes) {
+            return TooLarge(
+                QString("page %1 declares more than 1 GiB of compressed data").arg(page));
+        }
+        largest = std::max(largest, count);
+    }
+    // What decoding holds at once: the largest strip or tile as read, the decoded block the
+    // tile and RGBA readers keep, and their band of rows.
+    const bool rendered = layout.kind == PageKind::Rendered;
+    const double band = rendered ? 4.0 * layout.width * RenderBandRows(layout)
+                        : layout.tiled
+                            ? static_cast<double>(TIFFScanlineSize64(tiff)) * layout.blockRows
+                            : 0.0;
+    const double held =
+        static_cast<double>(largest) + (rendered || layout.tiled ? decodedBlock : 0.0) + band;
+    if (held > limit) {
+        return TooLarge(
+            QString("page %1 needs more than 1 GiB of memory at once to be decoded").arg(page));
     }
     return std::nullopt;
 }
@@ -795,7 +947,7 @@ private:
 class RenderedRows {
 public:
     RenderedRows(TIFF* tiff, const PageLayout& layout)
-        : layout_(layout), bandRows_(BandRows(layout)) {
+        : layout_(layout), bandRows_(RenderBandRows(layout)) {
         std::array<char, 1024> reason{};
         begun_ = TIFFRGBAImageBegin(&image_, tiff, 0, reason.data()) != 0;
         // Rows as stored: the orientation tag goes to the written page unchanged.
@@ -833,13 +985,6 @@ public:
     }
 
 private:
-    static std::uint32_t BandRows(const PageLayout& layout) {
-        const std::uint64_t blocks =
-            std::max<std::uint64_t>(1, kRenderBandPixels / layout.width / layout.blockRows);
-        return static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(blocks * layout.blockRows, layout.height));
-    }
-
     PageLayout layout_;
     std::uint32_t bandRows_;
     TIFFRGBAImage image_{};
@@ -887,8 +1032,8 @@ bool WritePageTags(TIFF* in, TIFF* out, const PageLayout& layout, int page, int 
 // Pages the page converter reads as they are stored: their compressed strips are copied byte
 // for byte, which spares decoding and encoding them here and keeps them exactly as scanned.
 constexpr std::array kCopiedCompressions = {
-    COMPRESSION_NONE,     COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3, COMPRESSION_CCITTFAX4,
-    COMPRESSION_LZW,      COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE};
+    COMPRESSION_NONE, COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3,     COMPRESSION_CCITTFAX4,
+    COMPRESSION_LZW,  COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE};
 
 bool CanCopyStrips(const PageLayout& layout) {
     // Bi-level pages are handed on in G4 and grey ones as black-is-zero, whatever they were.
@@ -897,9 +1042,8 @@ bool CanCopyStrips(const PageLayout& layout) {
         (layout.kind == PageKind::Grey && layout.bitsPerSample == 8 &&
          layout.photometric == PHOTOMETRIC_MINISBLACK) ||
         (layout.kind == PageKind::Rgb && layout.bitsPerSample == 8 && layout.samplesPerPixel == 3);
-    const bool copiedCompression =
-        std::find(kCopiedCompressions.begin(), kCopiedCompressions.end(), layout.compression) !=
-        kCopiedCompressions.end();
+    const bool copiedCompression = std::find(kCopiedCompressions.begin(), kCopiedCompressions.end(),
+                                             layout.compression) != kCopiedCompressions.end();
     const std::uint64_t stripBytes = layout.outputRowBytes() * layout.blockRows;
     return plainKind && copiedCompression && !layout.tiled && stripBytes <= 4 * kStripBytes;
 }
@@ -1102,7 +1246,7 @@ std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QSt
     {
         SourceReading survey(file, sourceName);
         if (survey.tiff() == nullptr) {
-            return survey.Failure();
+            return survey.Failure(kFirstPageUnreadable);
         }
         auto failure = ForEachPage(survey, [&](TIFF* tiff, int page) {
             pageCount = page;
@@ -1120,7 +1264,7 @@ std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QSt
     SourceReading reading(file, sourceName);
     TargetWriting writing(pending.descriptor(), QFileInfo(target).fileName().toLocal8Bit());
     if (reading.tiff() == nullptr) {
-        return reading.Failure();
+        return reading.Failure(kFirstPageUnreadable);
     }
     if (writing.tiff() == nullptr) {
         return writing.Failure();
