@@ -57,14 +57,27 @@ std::string UsageLine(const std::string& programName) {
     return "usage: " + programName + " -xall -q QUALITY -out jpeg FILE (QUALITY from 1 to 100)";
 }
 
+namespace {
+
+// libtiff reports a tag it does not know how to read as an error, yet reads on without it:
+// such a tag is never why a page fails, so the real error that may follow is kept.
+bool IsUnknownTag(const std::string& message) {
+    return message.find("TIFF_SETGET_UNDEFINED") != std::string::npos ||
+           message.starts_with("Unknown field with tag");
+}
+
+}  // namespace
+
 void TiffErrorLog::Record(const std::string& message) {
-    if (first_.empty()) {
+    if (first_.empty() && !IsUnknownTag(message)) {
         first_ = OneLine(message);
     }
 }
 
 void TiffErrorLog::RecordWarning(const std::string& message) {
-    lastWarning_ = OneLine(message);
+    if (!IsUnknownTag(message)) {
+        lastWarning_ = OneLine(message);
+    }
 }
 
 std::string TiffErrorLog::OneLine(const std::string& message) const {

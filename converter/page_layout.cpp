@@ -111,8 +111,36 @@ std::string CheckDimensions(const Layout& layout) {
     return {};
 }
 
-// A damaged or cut-off file points past its own end; catch that before libtiff allocates.
-std::string CheckStriles(TIFF* tiff, std::uint64_t fileSize) {
+// The most compressed bytes a strip or tile can take that decodes to `decoded` bytes in `rows`
+// rows; the document reader holds pages to the same bounds, and gives the reasons for them.
+double MaxCompressedBytes(std::uint16_t compression, double decoded, double rows) {
+    constexpr double kOverhead = 64 * 1024;  // headers, tables, start and end codes
+    switch (compression) {
+        case COMPRESSION_NONE:
+            return decoded + kOverhead;
+        case COMPRESSION_PACKBITS:
+            return decoded + decoded / 128 + rows + kOverhead;
+        case COMPRESSION_LZW:
+            return decoded * 1.5 + kOverhead;  // 12-bit codes of at least a byte each
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE:
+            return decoded * 9 / 8 + kOverhead;  // fixed codes of at most 9 bits a byte
+        case COMPRESSION_CCITTRLE:
+        case COMPRESSION_CCITTRLEW:
+        case COMPRESSION_CCITTFAX3:
+        case COMPRESSION_CCITTFAX4:
+            return decoded * 8 + rows * 8 + kOverhead;  // at most 7 bits a pixel, and a row's codes
+        case COMPRESSION_JPEG:
+            return decoded * 7 + kOverhead;  // 27-bit codes for 8-bit samples, and stuffed zeros
+        default:
+            return decoded * 10 + kOverhead;  // what libtiff itself reads at most
+    }
+}
+
+// A damaged or cut-off file points past its own end, and a damaged or hostile one declares
+// more compressed data than its pixels can need: the file's length bounds nothing when it is
+// sparse. Catch both before libtiff allocates.
+std::string CheckStriles(TIFF* tiff, std::uint64_t fileSize, std::uint64_t& largest) {
     const bool tiled = TIFFIsTiled(tiff) != 0;
     const std::string kind = tiled ? "tile" : "strip";
     const std::uint32_t count = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
@@ -123,6 +151,15 @@ std::string CheckStriles(TIFF* tiff, std::uint64_t fileSize) {
         return "the page declares " + std::to_string(count) + " " + kind +
                "s, more than the file could hold";
     }
+    std::uint16_t compression = COMPRESSION_NONE;
+    std::uint32_t rows = 0;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tiff, tiled ? TIFFTAG_TILELENGTH : TIFFTAG_ROWSPERSTRIP, &rows);
+    const double decoded =
+        static_cast<double>(tiled ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff));
+    const double most = MaxCompressedBytes(compression, decoded, rows);
+    std::uint64_t total = 0;
+    largest = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         int offsetError = 0;
         int countError = 0;
@@ -135,8 +172,14 @@ std::string CheckStriles(TIFF* tiff, std::uint64_t fileSize) {
             return kind + " " + std::to_string(i + 1) +
                    " lies beyond the end of the file (the file is damaged or cut off)";
         }
+        if (static_cast<double>(bytes) > most) {
+            return kind + " " + std::to_string(i + 1) + " declares " + MiB(bytes) +
+                   " of compressed data, more than its pixels can need (the file is damaged)";
+        }
+        total += bytes;
+        largest = std::max(largest, bytes);
     }
-    return {};
+    return CheckSize("the page's compressed data", total);
 }
 
 Density ReadDensity(TIFF* tiff) {

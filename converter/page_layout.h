@@ -35,7 +35,8 @@ bool ReadLayout(TIFF* tiff, Layout& layout, std::string& error);
 // Each check gives "" when the page passes, else the reason to refuse it.
 std::string CheckSize(const std::string& what, std::uint64_t bytes);
 std::string CheckDimensions(const Layout& layout);
-std::string CheckStriles(TIFF* tiff, std::uint64_t fileSize);
+// Also gives the largest strip or tile's compressed length, which libtiff reads whole.
+std::string CheckStriles(TIFF* tiff, std::uint64_t fileSize, std::uint64_t& largest);
 std::string CheckPageSize(TIFF* tiff, const Layout& layout, int components);
 
 Density ReadDensity(TIFF* tiff);

@@ -190,9 +190,11 @@ private:
     std::vector<std::uint32_t> raster_;
 };
 
+// Each reader's buffers are held to the limit together with the compressed strip or tile
+// libtiff reads whole beside them.
 std::unique_ptr<PageReader> OpenNative(const TiffDocument& document, const JpegPage& page,
                                        const Layout& layout, SampleConverter converter,
-                                       std::string& error) {
+                                       std::uint64_t compressed, std::string& error) {
     TIFF* tiff = document.handle();
     const std::uint64_t bandBytes = std::uint64_t{page.width} * page.components *
                                     (layout.tiled ? std::min(layout.tileHeight, layout.height)
@@ -206,7 +208,7 @@ std::unique_ptr<PageReader> OpenNative(const TiffDocument& document, const JpegP
             error = "the page's tile size is invalid";
             return nullptr;
         }
-        error = CheckSize("one row of tiles", std::max(planes * tileBytes, bandBytes));
+        error = CheckSize("one row of tiles", compressed + std::max(planes * tileBytes, bandBytes));
         if (!error.empty()) {
             return nullptr;
         }
@@ -219,12 +221,16 @@ std::unique_ptr<PageReader> OpenNative(const TiffDocument& document, const JpegP
         return nullptr;
     }
     if (layout.planar != PLANARCONFIG_SEPARATE) {
+        error = CheckSize("one strip", compressed + std::max(scanlineBytes, bandBytes));
+        if (!error.empty()) {
+            return nullptr;
+        }
         return std::make_unique<ScanlineReader>(document, page, std::move(converter),
                                                 scanlineBytes);
     }
     const std::uint32_t rows = std::min(layout.rowsPerStrip, layout.height);
     const std::uint64_t planes = converter.planesNeeded();
-    error = CheckSize("one strip", std::max(planes * scanlineBytes * rows, bandBytes));
+    error = CheckSize("one strip", compressed + std::max(planes * scanlineBytes * rows, bandBytes));
     if (!error.empty()) {
         return nullptr;
     }
@@ -233,7 +239,8 @@ std::unique_ptr<PageReader> OpenNative(const TiffDocument& document, const JpegP
 }
 
 std::unique_ptr<PageReader> OpenRgba(const TiffDocument& document, JpegPage page,
-                                     const Layout& layout, std::string& error) {
+                                     const Layout& layout, std::uint64_t compressed,
+                                     std::string& error) {
     char reason[1024] = "";
     if (!TIFFRGBAImageOK(document.handle(), reason)) {
         error = std::string("this kind of page cannot be converted: ") + reason;
@@ -244,7 +251,11 @@ std::unique_ptr<PageReader> OpenRgba(const TiffDocument& document, JpegPage page
         layout.tiled
             ? std::uint64_t{layout.tileWidth} * layout.tileHeight * 4
             : std::uint64_t{layout.width} * std::min(layout.rowsPerStrip, layout.height) * 4;
-    error = CheckSize(layout.tiled ? "one tile" : "one strip", rasterBytes);
+    // libtiff decodes the whole strip or tile before it is turned into the raster.
+    const std::uint64_t decodedBytes =
+        layout.tiled ? TIFFTileSize64(document.handle()) : TIFFStripSize64(document.handle());
+    error =
+        CheckSize(layout.tiled ? "one tile" : "one strip", compressed + decodedBytes + rasterBytes);
     if (!error.empty()) {
         return nullptr;
     }
@@ -264,8 +275,9 @@ std::unique_ptr<PageReader> PageReader::Open(const TiffDocument& document, std::
         return nullptr;
     }
     error = CheckDimensions(layout);
+    std::uint64_t compressed = 0;  // the largest strip or tile as read
     if (error.empty()) {
-        error = CheckStriles(tiff, document.size());
+        error = CheckStriles(tiff, document.size(), compressed);
     }
     if (!error.empty()) {
         return nullptr;
@@ -284,9 +296,9 @@ std::unique_ptr<PageReader> PageReader::Open(const TiffDocument& document, std::
         return nullptr;
     }
     if (converter) {
-        return OpenNative(document, page, layout, std::move(*converter), error);
+        return OpenNative(document, page, layout, std::move(*converter), compressed, error);
     }
-    return OpenRgba(document, page, layout, error);
+    return OpenRgba(document, page, layout, compressed, error);
 }
 
 PageReader::PageReader(const TiffDocument& document, const JpegPage& page, std::uint32_t bandHeight)
