@@ -1,9 +1,12 @@
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QThread>
 #include <csignal>
 
@@ -75,9 +78,13 @@ protected:
         QString errors;
     };
     Result Run(const QStringList& arguments, int waitMilliseconds = 120'000) {
+        return RunCommand(QStringList{VELLUMAX_PROGRAM} + arguments, waitMilliseconds);
+    }
+    // The whole command, from the program on.
+    Result RunCommand(QStringList command, int waitMilliseconds = 120'000) {
         QProcess program;
         program.setProcessEnvironment(Environment());
-        program.start(VELLUMAX_PROGRAM, arguments);
+        program.start(command.takeFirst(), command);
         EXPECT_TRUE(program.waitForFinished(waitMilliseconds));
         return {program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()),
                 QString::fromUtf8(program.readAllStandardError())};
@@ -194,6 +201,91 @@ TEST_F(ProgramTest, ConvertsTheSharedColourSamples) {
     }
     EXPECT_TRUE(QDir(temp.path()).isEmpty());
 }
+
+// Where pages cannot be saved, the document is listed with the system's reason and the run
+// ends with status 1. Root may write anywhere, so the permission rows run the program as an
+// ordinary user (nobody) when the tests run as root; the full disk is a small file system
+// mounted for the program alone, which needs root.
+struct UnsavedCase {
+    const char* name;
+    bool besideSource;
+    bool readOnly;     // the folder the pages go to
+    bool fullDisk;     // ... is a file system with room for a few pages only
+    const char* line;  // the first failure line, from its document's name on
+};
+void PrintTo(const UnsavedCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class UnsavedPageTest : public ProgramTest, public ::testing::WithParamInterface<UnsavedCase> {
+protected:
+    // The program and its arguments, started so that `folder` behaves as the row says.
+    QStringList Command(const QString& folder, const QStringList& arguments) {
+        const UnsavedCase& row = GetParam();
+        QStringList command{VELLUMAX_PROGRAM};
+        if (row.readOnly && ::geteuid() == 0) {
+            // nobody cannot reach into the build tree everywhere, nor into private folders.
+            EXPECT_TRUE(QFile::copy(VELLUMAX_PROGRAM, program.path() + "/vellumax"));
+            for (const QString& open : {program.path(), in.path(), out.path(), config.path()}) {
+                ::chmod(QFile::encodeName(open), 0755);
+            }
+            ::chmod(QFile::encodeName(config.path()), 0777);
+            ::chmod(QFile::encodeName(temp.path()), 01777);
+            command = QStringList{"setpriv",
+                                  "--reuid=65534",
+                                  "--regid=65534",
+                                  "--clear-groups",
+                                  "--",
+                                  program.path() + "/vellumax"};
+        } else if (row.readOnly) {
+            ::chmod(QFile::encodeName(folder), 0555);
+        }
+        if (row.fullDisk) {
+            // What is left on the little file system is listed before it goes.
+            command = QStringList{"unshare",
+                                  "--mount",
+                                  "sh",
+                                  "-c",
+                                  "mount -t tmpfs -o size=16k tmpfs \"$0\" || exit 3; \"$@\"; "
+                                  "status=$?; ls -A \"$0\" >&2; exit $status",
+                                  folder} +
+                      command;
+        }
+        return command + arguments;
+    }
+
+    QTemporaryDir program;
+};
+
+TEST_P(UnsavedPageTest, ListsTheDocumentAndGivesStatus1) {
+    const UnsavedCase& row = GetParam();
+    if (row.fullDisk && (::geteuid() != 0 || QStandardPaths::findExecutable("unshare").isEmpty())) {
+        GTEST_SKIP() << "mounting a small file system needs root";
+    }
+    QStringList documents;
+    for (int document = 1; document <= (row.fullDisk ? 12 : 1); ++document) {
+        documents << Document(QString("page%1.mdi").arg(document), 1, QSize(300, 300));
+    }
+    const QString folder = row.besideSource ? in.path() : out.path();
+    const QStringList where =
+        row.besideSource ? QStringList{"--beside-source"} : QStringList{"--out", out.path()};
+    const QStringList command = Command(folder, QStringList{"--convert"} + where + documents);
+    const Result result = RunCommand(command);
+    ::chmod(QFile::encodeName(folder), 0700);
+    EXPECT_EQ(result.status, 1) << result.errors.toStdString();
+    const QString expected = QString(row.line).replace("FOLDER", folder);
+    EXPECT_TRUE(result.output.contains(expected)) << result.output.toStdString();
+    EXPECT_FALSE(result.errors.contains(".vx-")) << "no half-copied page is left";
+}
+INSTANTIATE_TEST_SUITE_P(
+    Troubles, UnsavedPageTest,
+    ::testing::Values(
+        UnsavedCase{"read_only_output", false, true, false,
+                    "/page1.mdi (70 (page 1 not saved: FOLDER/page1_1.jpg: Permission denied)) \n"},
+        UnsavedCase{"read_only_source_folder", true, true, false,
+                    "/page1.mdi (70 (page 1 not saved: FOLDER/page1_1.jpg: Permission denied)) \n"},
+        UnsavedCase{"full_disk", false, false, true, "_1.jpg: No space left on device)) \n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Processes whose command line mentions the text (a work folder, say).
 QList<pid_t> ProcessesMentioning(const QString& text) {
