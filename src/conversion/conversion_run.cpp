@@ -48,10 +48,11 @@ QString ConverterReason(const ConverterOutcome& outcome, const QString& tiffPath
 }
 
 // Why the converter gave fewer pages than the document has, or "" when it gave them all.
+// `expected` is 0 when the document's page count is unknown.
 QString ConverterTrouble(const ConverterOutcome& outcome, const QString& reason,
-                         const QList<int>& missing, int expected) {
+                         const QList<int>& missing, int expected, bool anyPage) {
     const bool clean = outcome.finished && outcome.exitStatus == 0;
-    if (missing.isEmpty() && (clean || expected > 0)) {
+    if (expected > 0 ? missing.isEmpty() : anyPage && clean) {
         return {};
     }
     QString description = "The page converter wrote no page image";
@@ -70,6 +71,31 @@ QString ConverterTrouble(const ConverterOutcome& outcome, const QString& reason,
         detail = "exit status " + QString::number(outcome.exitStatus);
     }
     return detail.isEmpty() ? description : description + ": " + detail;
+}
+
+// The pages the converter finished, by their own numbers.
+QMap<int, QString> ConvertedPages(const QString& workFolder) {
+    QMap<int, QString> pages;
+    for (const QString& name : GetFolderFiles(workFolder, "*.jpg")) {
+        if (const int number = ConverterPageNumber(name, kIntermediateStem); number > 0) {
+            pages.insert(number, Joined(workFolder, name));
+        }
+    }
+    return pages;
+}
+
+QList<int> MissingPages(const QMap<int, QString>& pages, int expected) {
+    QList<int> missing;
+    for (int number = 1; number <= expected; ++number) {
+        if (!pages.contains(number)) {
+            missing << number;
+        }
+    }
+    return missing;
+}
+
+QString PageName(const QString& outputBase, int number) {
+    return outputBase + "_" + QString::number(number) + ".jpg";
 }
 
 QString ClosingFailureBlock(const QString& failures) {
@@ -219,26 +245,10 @@ QString ConversionRun::ConvertDocument(const QString& source, const QString& wor
 QString ConversionRun::DeliverPages(const QString& source, const QString& workFolder,
                                     const QString& outputBase, const ConverterOutcome& outcome) {
     const QString tiffPath = Joined(workFolder, QString(kIntermediateStem) + ".tif");
-    const int expected = PagesInTiff(tiffPath);
     QMap<int, QString> pages;
-    report_.Run(186, [&] {
-        for (const QString& name : GetFolderFiles(workFolder, "*.jpg")) {
-            if (const int number = ConverterPageNumber(name, kIntermediateStem); number > 0) {
-                pages.insert(number, Joined(workFolder, name));
-            }
-        }
-    });
-    const auto target = [&](int number) {
-        return outputBase + "_" + QString::number(number) + ".jpg";
-    };
-    // A page of an earlier document of this run is never replaced.
-    for (auto page = pages.cbegin(); page != pages.cend(); ++page) {
-        if (const auto earlier = delivered_.constFind(target(page.key()));
-            earlier != delivered_.cend()) {
-            return FailureText(58, "File already exists: " + OnOneLine(earlier.key()) +
-                                       " was written for " + OnOneLine(earlier.value()) +
-                                       " in this run");
-        }
+    report_.Run(186, [&] { pages = ConvertedPages(workFolder); });
+    if (const QString clash = EarlierPageAt(outputBase, pages); !clash.isEmpty()) {
+        return clash;
     }
     if (!pages.isEmpty() && !view_.OutputSubfolder(source).isEmpty() &&
         IsFolder(view_.OutputFolder())) {
@@ -247,36 +257,48 @@ QString ConversionRun::DeliverPages(const QString& source, const QString& workFo
     QList<int> undelivered;
     int firstError = 0;
     for (auto page = pages.cbegin(); page != pages.cend(); ++page) {
+        const QString target = PageName(outputBase, page.key());
         int error = 0;
-        report_.Run(192, [&] { error = DeliverPage(page.value(), target(page.key())); });
+        report_.Run(192, [&] { error = DeliverPage(page.value(), target); });
         if (error == 0) {
-            delivered_.insert(target(page.key()), source);
+            delivered_.insert(target, source);
             continue;
         }
         firstError = undelivered.isEmpty() ? error : firstError;
         undelivered << page.key();
-    }
-    QList<int> missing;
-    for (int number = 1; number <= expected; ++number) {
-        if (!pages.contains(number)) {
-            missing << number;
-        }
     }
     int number = 0;
     QStringList troubles;
     if (!undelivered.isEmpty()) {
         number = ErrorFromErrno(firstError, FileAccess::Write).number();
         troubles << PageNumbersText(undelivered) +
-                        " not saved: " + OnOneLine(target(undelivered.first())) + ": " +
-                        QString::fromLocal8Bit(std::strerror(firstError));
+                        " not saved: " + OnOneLine(PageName(outputBase, undelivered.first())) +
+                        ": " + QString::fromLocal8Bit(std::strerror(firstError));
     }
-    const QString reason = ConverterReason(outcome, tiffPath);
-    if (const QString converter = ConverterTrouble(outcome, reason, missing, expected);
+    const int expected = PagesInTiff(tiffPath);
+    if (const QString converter =
+            ConverterTrouble(outcome, ConverterReason(outcome, tiffPath),
+                             MissingPages(pages, expected), expected, !pages.isEmpty());
         !converter.isEmpty()) {
         number = number != 0 ? number : 321;
         troubles << converter;
     }
     return troubles.isEmpty() ? QString() : FailureText(number, troubles.join("; "));
+}
+
+// A page of an earlier document of this run is never replaced: the failure text when one of
+// these pages would, else "".
+QString ConversionRun::EarlierPageAt(const QString& outputBase,
+                                     const QMap<int, QString>& pages) const {
+    for (const int number : pages.keys()) {
+        const auto earlier = delivered_.constFind(PageName(outputBase, number));
+        if (earlier != delivered_.cend()) {
+            return FailureText(58, "File already exists: " + OnOneLine(earlier.key()) +
+                                       " was written for " + OnOneLine(earlier.value()) +
+                                       " in this run");
+        }
+    }
+    return {};
 }
 
 QString ConversionRun::OutputBase(const QString& source, const QString& documentName) const {

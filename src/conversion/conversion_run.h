@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QMap>
 #include <QString>
 #include <memory>
 
@@ -59,6 +60,7 @@ private:
                             const QString& outputBase);
     QString DeliverPages(const QString& source, const QString& workFolder,
                          const QString& outputBase, const ConverterOutcome& outcome);
+    QString EarlierPageAt(const QString& outputBase, const QMap<int, QString>& pages) const;
     QString OutputBase(const QString& source, const QString& documentName) const;
     void ShowMessage(const QString& text);
 
