@@ -325,7 +325,8 @@ TEST_P(PageKindTest, EveryPageKeepsItsPixelsAndResolution) {
         if (bilevel) {
             EXPECT_EQ(page.compression, COMPRESSION_CCITTFAX4);
         } else {  // written plain, or the source's own lossless strips copied as they are
-            EXPECT_TRUE(page.compression == COMPRESSION_NONE || page.compression == form.compression)
+            EXPECT_TRUE(page.compression == COMPRESSION_NONE ||
+                        page.compression == form.compression)
                 << page.compression;
         }
         EXPECT_EQ(page.xResolution, 100.0f + number);
@@ -468,6 +469,77 @@ INSTANTIATE_TEST_SUITE_P(
                        SetWord(bytes, last + 2 + 12 * EntryCount(bytes, last), directories[1]);
                    },
                    "Invalid file format: "}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Every failure says what is wrong, in its own words: never a bare "Invalid file format",
+// never libtiff's note on a tag it cannot read, never the file's name again.
+
+// The offset of the first directory's entry for `tag`.
+std::uint32_t EntryOf(const QByteArray& bytes, std::uint16_t tag) {
+    const std::uint32_t first = Directories(bytes).front();
+    for (std::uint16_t entry = 0; entry < EntryCount(bytes, first); ++entry) {
+        const std::uint32_t at = first + 2 + 12 * entry;
+        std::uint16_t found = 0;
+        std::memcpy(&found, bytes.constData() + at, 2);
+        if (found == tag) {
+            return at;
+        }
+    }
+    ADD_FAILURE() << "no tag " << tag;
+    return 0;
+}
+
+struct ReasonCase {
+    const char* name;
+    Form form;
+    void (*damage)(QByteArray& bytes);
+    const char* description;
+};
+
+class ReasonTest : public ReaderTest, public ::testing::WithParamInterface<ReasonCase> {};
+
+TEST_P(ReasonTest, SaysWhatIsWrong) {
+    WriteDocument(In("doc.tif"), GetParam().form, 2);
+    QByteArray bytes = Contents(In("doc.tif"));
+    GetParam().damage(bytes);
+    Store(In("doc.tif"), bytes);
+
+    const auto failure = Save(In("doc.tif"), In("out.tif"));
+
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, 321);
+    EXPECT_EQ(failure->description, GetParam().description);
+    EXPECT_EQ(Entries(), QStringList{"doc.tif"});
+}
+
+const Form kGreyTiles{PHOTOMETRIC_MINISBLACK, 8, 1, COMPRESSION_NONE, PLANARCONFIG_CONTIG, true};
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, ReasonTest,
+    ::testing::Values(
+        ReasonCase{"HeaderOnly", kGrey, [](QByteArray& bytes) { bytes.truncate(5); },
+                   "Invalid file format: the file is 5 bytes long, too short for a document's "
+                   "header"},
+        ReasonCase{"NoFirstDirectory", kGrey, [](QByteArray& bytes) { SetWord(bytes, 4, 0); },
+                   "Invalid file format: the document holds no page"},
+        ReasonCase{"DirectoryCutShort", kGrey,
+                   [](QByteArray& bytes) { bytes.truncate(Directories(bytes).front() + 20); },
+                   "Invalid file format: the first page cannot be read: Can not read TIFF "
+                   "directory"},
+        // The width's entry becomes tag 0 of type 0: libtiff calls that an error, yet the
+        // missing width is what fails.
+        ReasonCase{"WidthTagUnknown", kGrey,
+                   [](QByteArray& bytes) {
+                       const std::uint32_t at = EntryOf(bytes, 256);
+                       bytes[at + 1] = 0;
+                       bytes[at + 2] = 0;
+                   },
+                   "Invalid file format: the first page cannot be read: Computed scanline size is "
+                   "zero"},
+        // Narrower tiles than the list of tiles was written for: libtiff drops the list.
+        ReasonCase{"TileListTooShort", kGreyTiles,
+                   [](QByteArray& bytes) { bytes[EntryOf(bytes, 322) + 8] = 8; },
+                   "Invalid file format: page 1 is damaged: its tile 7 holds no data"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReaderTest, SkipsThumbnailsAndReducedImages) {

@@ -323,6 +323,117 @@ TEST(CorruptCorpusTest, EveryFileHasItsCase) {
     EXPECT_EQ(cases, files);
 }
 
+// ---- Sparse files: a few KiB on disk whose length lets a page declare gibibytes of compressed
+// data. Each page is a header and one directory, its strips all at the same place.
+
+struct SparseCase {
+    const char* name;
+    std::uint32_t width, height;
+    std::uint16_t bits, samples, photometric, compression;
+    std::uint32_t rowsPerStrip;
+    std::uint64_t stripBytes;  // each strip's
+    int readerNumber;
+    const char* readerDescription;
+    const char* converterReason;
+};
+
+void PrintTo(const SparseCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+void WriteSparsePage(const QString& path, const SparseCase& page) {
+    constexpr std::uint32_t kData = 4096;
+    const std::uint32_t strips = (page.height + page.rowsPerStrip - 1) / page.rowsPerStrip;
+    const std::uint32_t lists = 8 + 2 + 9 * 12 + 4;  // after the header and the directory
+    QByteArray bytes("II*\0\x08\0\0\0\x09\0", 10);
+    const auto put = [&bytes](std::uint32_t value, int size) {
+        bytes.append(reinterpret_cast<const char*>(&value), size);
+    };
+    const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t count,
+                           std::uint32_t value) {
+        put(tag, 2);
+        put(type, 2);
+        put(count, 4);
+        put(value, 4);
+    };
+    const bool one = strips == 1;
+    entry(256, 4, 1, page.width);
+    entry(257, 4, 1, page.height);
+    entry(258, 3, 1, page.bits);
+    entry(259, 3, 1, page.compression);
+    entry(262, 3, 1, page.photometric);
+    entry(273, 4, strips, one ? kData : lists);
+    entry(277, 3, 1, page.samples);
+    entry(278, 4, 1, page.rowsPerStrip);
+    entry(279, 4, strips, one ? static_cast<std::uint32_t>(page.stripBytes) : lists + 4 * strips);
+    put(0, 4);
+    for (std::uint32_t strip = 0; strip < strips && !one; ++strip) {
+        put(kData, 4);
+    }
+    for (std::uint32_t strip = 0; strip < strips && !one; ++strip) {
+        put(static_cast<std::uint32_t>(page.stripBytes), 4);
+    }
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_LE(bytes.size(), kData);
+    file.write(bytes);
+    ASSERT_TRUE(file.resize(kData + page.stripBytes));
+}
+
+class SparseDocumentTest : public ::testing::TestWithParam<SparseCase> {};
+
+TEST_P(SparseDocumentTest, RefusedBeforeAnythingIsReadOrWritten) {
+    const SparseCase& row = GetParam();
+    QTemporaryDir work;
+    const QString name = QString(row.name) + ".tif";
+    WriteSparsePage(work.path() + '/' + name, row);
+
+    const auto failure = SaveDocumentAsTiff(work.path() + '/' + name, work.path() + "/saved.tif");
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, row.readerNumber);
+    EXPECT_EQ(failure->description, row.readerDescription);
+    EXPECT_EQ(Entries(work.path()), QStringList{name});
+
+    QProcess process;
+    const ConverterRun run = RunConverter(work.path(), name, process);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.errors, QString("vellumax_converter: %1: %2\n").arg(name, row.converterReason));
+    EXPECT_EQ(Entries(work.path()), QStringList{name});
+}
+
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+
+INSTANTIATE_TEST_SUITE_P(
+    Declared, SparseDocumentTest,
+    ::testing::Values(
+        // An A4 page at 300 dpi in G4, whose strips are copied as they are.
+        SparseCase{"g4_strip_of_1536_mib", 2480, 3300, 1, 1, PHOTOMETRIC_MINISWHITE,
+                   COMPRESSION_CCITTFAX4, 3300, 1536 * kMiB, 321,
+                   "Invalid file format: page 1 is damaged: its strip 1 declares 1536 MiB of "
+                   "compressed data, more than its pixels can need (8 MiB)",
+                   "page 1: strip 1 declares 1536 MiB of compressed data, more than its pixels "
+                   "can need (the file is damaged)"},
+        // A colour page of the imaging component's transform codec, read whole to be decoded.
+        SparseCase{"colour_strip_of_3072_mib", 2400, 3840, 8, 3, PHOTOMETRIC_RGB, 34720, 3840,
+                   3072 * kMiB, 321,
+                   "Invalid file format: page 1 is damaged: its strip 1 declares 3072 MiB of "
+                   "compressed data, more than its pixels can need (53 MiB)",
+                   "page 1: strip 1 declares 3072 MiB of compressed data, more than its pixels "
+                   "can need (the file is damaged)"},
+        // 30 strips, each within what its pixels can need, together over the page's limit.
+        SparseCase{"lzw_page_of_1145_mib", 30000, 30000, 8, 1, PHOTOMETRIC_MINISBLACK,
+                   COMPRESSION_LZW, 1000, 40000000, 7,
+                   "Out of memory: page 1 declares more than 1 GiB of compressed data",
+                   "page 1: the page's compressed data would need 1145 MiB, more than the limit "
+                   "of 1 GiB"},
+        // One strip held with its decoded strip and the RGBA band rendered from it.
+        SparseCase{"ycbcr_strip_held_with_its_raster", 12000, 12000, 8, 3, PHOTOMETRIC_YCBCR,
+                   COMPRESSION_LZW, 12000, 300 * kMiB, 7,
+                   "Out of memory: page 1 needs more than 1 GiB of memory at once to be decoded",
+                   "page 1: one strip would need 1056 MiB, more than the limit of 1 GiB"}),
+    [](const ::testing::TestParamInfo<SparseCase>& info) { return std::string(info.param.name); });
+
 // Pages that each decode to a gibibyte from a few KiB of G4: slow enough to be caught while
 // the first one is being written.
 void WriteSlowDocument(const QString& path) {
