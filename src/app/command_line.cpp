@@ -308,6 +308,7 @@ int RunCommandLine(const QStringList& arguments, QTextStream& output, QTextStrea
 void InstallInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = &OnStopSignal;
+    action.sa_flags = SA_RESTART;  // a read cut short would fail the document being converted
     sigemptyset(&action.sa_mask);
     // A parent may hand down a mask that holds these back; they are ours to take.
     sigset_t stops;
