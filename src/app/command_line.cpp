@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <QDir>
+#include <QFileInfo>
 #include <QHash>
 #include <QTextStream>
 #include <atomic>
@@ -213,9 +214,11 @@ bool FillList(const ConvertCommand& command, FileList& list, ConsoleView& view,
         }
         const int before = list.Count();
         AddFolderTree(list, path, "*." + command.extension, dialogs, report, 114, &unentered);
+        const QDir top(QFileInfo(path).absoluteFilePath());
         for (int position = before + 1; position <= list.Count(); ++position) {
             const QString source = list.Text(position);
-            view.SetSubfolder(source, QDir(path).relativeFilePath(FolderOf(source)));
+            view.SetSubfolder(source,
+                              top.relativeFilePath(QFileInfo(FolderOf(source)).absoluteFilePath()));
         }
     }
     for (const QString& folder : unentered) {
