@@ -22,6 +22,7 @@ struct RecordRow {
     std::uint32_t planeColumns;
     std::uint32_t dcCount;
     std::vector<std::int32_t> expected;  // empty: the record is damaged
+    std::size_t damagedCount = 2;        // the count a damaged record is decoded with
 };
 
 void PrintTo(const RecordRow& row, std::ostream* out) {
@@ -32,7 +33,7 @@ class RecordDecoding : public ::testing::TestWithParam<RecordRow> {};
 
 TEST_P(RecordDecoding, GivesTheCodedValuesOrReportsDamage) {
     const RecordRow& row = GetParam();
-    const std::size_t count = row.expected.empty() ? 2 : row.expected.size();
+    const std::size_t count = row.expected.empty() ? row.damagedCount : row.expected.size();
     std::vector<std::int32_t> values(count, 99);
     const bool exact = DecodeRecord(row.payload, row.planeColumns, row.dcCount, values);
     if (row.expected.empty()) {
@@ -53,14 +54,18 @@ INSTANTIATE_TEST_SUITE_P(
         // Run mode drops to flag mode after the first value: 1 0 0 111110 0 gives +11 and
         // lifts the Rice parameter to 8/8 = 1; 1 1 10 1 gives -4; 0 is one zero.
         RecordRow{"flag mode after a value", {0x9F, 0x3A}, 16, 16, {11, -4, 0}},
-        // A complete run is cut at the stream's end.
-        RecordRow{"run cut at the end", {0x00}, 16, 16, {0}},
+        // Three complete runs of 2 zeros lift the run parameter to 19/8 = 2: 1 00 0 0 1 is
+        // +2 after no more zeros and drops it to 12/8 = 1; the last run of 2 is cut at the
+        // stream's end. 0 0 0 1 0 0 0 0 1 0.
+        RecordRow{"run cut at the end", {0x10, 0x80}, 16, 16, {0, 0, 0, 0, 0, 0, 2, 0}},
         // Two columns in the first stream (-1, then a zero flag), then a fresh start for +1.
         RecordRow{"second stream", {0xA0, 0x80}, 2, 1, {-1, 0, 1}},
         RecordRow{"padding not zero", {0xA1}, 16, 16, {}},
         RecordRow{"bytes after the last stream", {0xA0, 0x00}, 16, 16, {}},
         RecordRow{"stream cut short", {0x9F}, 16, 16, {}},
         RecordRow{"empty payload", {}, 16, 16, {}},
+        // One zero, cut from a run: the encoder writes no values for a record without any.
+        RecordRow{"no non-zero value", {0x00}, 16, 16, {}, 1},
         // -1 then 0 decodes, but a record with values past its DC group ends non-zero.
         RecordRow{"last value zero", {0xA0}, 16, 1, {}},
         // 1 0 0, 21 ones, 0 0 gives +43, lifts the Rice parameter to 24/8 = 3 and leaves flag
@@ -71,6 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                   4,
                   4,
                   {43, -13, 0, -2}},
+        // The same with the zero's sign bit set: the encoder writes no minus zero.
+        RecordRow{"minus zero", {0x9F, 0xFF, 0xFF, 0x35, 0x86, 0x40}, 4, 4, {}, 4},
         // 25 ones make +51 and the Rice parameter 28/8 = 3. Each unflagged zero (0 0 000) lifts
         // the run state by 2, so only after the fourth (at 8) does run mode return: 1 1 1 0 001
         // is a run of one zero, then -2.

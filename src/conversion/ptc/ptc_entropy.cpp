@@ -76,10 +76,11 @@ public:
                 return false;
             }
             if (runBits_ == 0 && riceBits_ >= kUnflaggedRiceBits) {
-                // Sign and Rice code of |v| itself, so that zeros still have a code.
+                // Sign and Rice code of |v| itself, so that zeros still have a code. The
+                // encoder gives a zero the plus sign: a minus zero is a misread.
                 const bool negative = reader_.Bit() != 0;
                 const std::int32_t magnitude = Magnitude();
-                if (magnitude < 0) {
+                if (magnitude < 0 || (negative && magnitude == 0)) {
                     return false;
                 }
                 values[at++] = negative ? -magnitude : magnitude;
@@ -145,6 +146,16 @@ bool DecodeStream(BitReader& reader, std::span<std::int32_t> values) {
     return Coder(reader).Decode(values) && reader.ZeroPadding();
 }
 
+// Whether the encoder could have written this count. Past the DC group it is the place of the
+// last non-zero value + 1. Within the DC group it may run past the last non-zero value, but a
+// record coded at all holds one: an encoder that finds nothing to code writes no values.
+bool CountFits(std::span<const std::int32_t> values, std::uint32_t dcCount) {
+    if (values.size() > dcCount) {
+        return values.back() != 0;
+    }
+    return std::any_of(values.begin(), values.end(), [](std::int32_t value) { return value != 0; });
+}
+
 }  // namespace
 
 bool DecodeRecord(std::span<const std::uint8_t> payload, std::uint32_t planeColumns,
@@ -161,7 +172,7 @@ bool DecodeRecord(std::span<const std::uint8_t> payload, std::uint32_t planeColu
     if (split < values.size() && !DecodeStream(reader, values.subspan(split))) {
         return false;
     }
-    return reader.AtEnd() && (values.size() <= dcCount || values.back() != 0);
+    return reader.AtEnd() && CountFits(values, dcCount);
 }
 
 }  // namespace vellumax::ptc

@@ -11,9 +11,10 @@ namespace vellumax::ptc {
 // same state and ends in zero padding.
 //
 // True only when the record decodes exactly: every value comes out, each stream ends inside its
-// last byte with zero padding, the record ends with the last stream, and a record with values
-// past its DC group (`dcCount`) ends on a non-zero value, as the encoder counts them. Anything
-// else is a damaged record; `values` then holds what could be read, zeros elsewhere.
+// last byte with zero padding, the record ends with the last stream, no zero carries a minus
+// sign, and the count is one the encoder writes: a record with values past its DC group
+// (`dcCount`) ends on a non-zero value, a shorter one holds at least one. Anything else is a
+// damaged record; `values` then holds what could be read, zeros elsewhere.
 bool DecodeRecord(std::span<const std::uint8_t> payload, std::uint32_t planeColumns,
                   std::uint32_t dcCount, std::span<std::int32_t> values);
 
