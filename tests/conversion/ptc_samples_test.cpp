@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <tiffio.h>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -677,6 +678,24 @@ TEST_P(Samples, TruncatedOrFlippedStreamsFailWithoutCrashing) {
         } else {
             EXPECT_EQ(ReadRgbRows(target).size(), decoder->frame().height) << at;
         }
+    }
+}
+
+// The drawn figures have flat areas and hard edges the photographs lack; the damage checks
+// must pass their records too.
+TEST(DrawnSamples, EveryRecordDecodesExactly) {
+    const QDir folder(testing::SharedTestData() + "/mdi-art");
+    const QFileInfoList files = folder.entryInfoList({"*.mdi"}, QDir::Files);
+    if (files.isEmpty()) {
+        GTEST_SKIP() << "the shared drawn samples are not there";
+    }
+    for (const QFileInfo& file : files) {
+        const auto sample = LoadSample(file.filePath());
+        ASSERT_TRUE(sample.has_value());
+        std::string problem;
+        const auto decoder = PageDecoder::Open(sample->stream, problem);
+        ASSERT_NE(decoder, nullptr) << problem;
+        EXPECT_EQ(CountRecords(decoder->stream()).damaged, 0u) << file.fileName().toStdString();
     }
 }
 
