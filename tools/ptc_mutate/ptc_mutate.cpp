@@ -5,7 +5,10 @@
 // stream header or the tile table). By default N = 3000 bit positions are drawn per document
 // with a fixed seed, without repeats; --all flips every bit. Each flipped stream is decoded by
 // the real decoder and sorted into: detected (the page is refused), unchanged (the page decodes
-// to the same pixels) and changed (the page decodes to other pixels, unnoticed).
+// to the same pixels) and changed (the page decodes to other pixels, unnoticed). Each line gives
+// the flips tried and those three shares, then the share of flips that changed some pixel by
+// more than 16 levels; a total line follows. Flips are shared among --jobs threads (default:
+// one per core).
 //
 // A record reaches the pixels of its own stripe and chunk and of the ones beside them. So
 // instead of the whole page, each flip decodes a small page cut from the stream: two stripes
