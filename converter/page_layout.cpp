@@ -7,6 +7,7 @@
 
 #include <tiffio.h>
 
+#include "compressed_size.h"
 #include "page_converter.h"
 
 namespace vellumax::converter {
@@ -111,29 +112,37 @@ std::string CheckDimensions(const Layout& layout) {
     return {};
 }
 
-// The most compressed bytes a strip or tile can take that decodes to `decoded` bytes in `rows`
-// rows; the document reader holds pages to the same bounds, and gives the reasons for them.
 double MaxCompressedBytes(std::uint16_t compression, double decoded, double rows) {
-    constexpr double kOverhead = 64 * 1024;  // headers, tables, start and end codes
     switch (compression) {
         case COMPRESSION_NONE:
-            return decoded + kOverhead;
+            return decoded + kCompressedOverhead;
         case COMPRESSION_PACKBITS:
-            return decoded + decoded / 128 + rows + kOverhead;
+            // A literal run of up to 128 bytes costs one byte more, and every row starts anew.
+            return decoded + decoded / 128 + rows + kCompressedOverhead;
         case COMPRESSION_LZW:
-            return decoded * 1.5 + kOverhead;  // 12-bit codes of at least a byte each
+            // A code is at most 12 bits and stands for at least one byte.
+            return decoded * 1.5 + kCompressedOverhead;
         case COMPRESSION_ADOBE_DEFLATE:
         case COMPRESSION_DEFLATE:
-            return decoded * 9 / 8 + kOverhead;  // fixed codes of at most 9 bits a byte
+            // Bytes that do not compress go into stored blocks, or into fixed codes of at most
+            // 9 bits a byte.
+            return decoded * 9 / 8 + kCompressedOverhead;
         case COMPRESSION_CCITTRLE:
         case COMPRESSION_CCITTRLEW:
         case COMPRESSION_CCITTFAX3:
         case COMPRESSION_CCITTFAX4:
-            return decoded * 8 + rows * 8 + kOverhead;  // at most 7 bits a pixel, and a row's codes
+            // No code takes more than 7 bits a pixel (a vertical mode of 3, or runs of one pixel
+            // in horizontal mode); a row adds at most an end-of-line code, fill bits and an empty
+            // first run. A decoded byte holds 8 pixels: 8 bytes for it, and 8 more a row.
+            return decoded * 8 + rows * 8 + kCompressedOverhead;
         case COMPRESSION_JPEG:
-            return decoded * 7 + kOverhead;  // 27-bit codes for 8-bit samples, and stuffed zeros
+            // A coefficient takes at most a 16-bit Huffman code and 11 bits of value, 64 of
+            // them for 64 samples, and a stuffed zero follows every 0xff byte: under 7 bytes a
+            // sample.
+            return decoded * 7 + kCompressedOverhead;
         default:
-            return decoded * 10 + kOverhead;  // what libtiff itself reads at most
+            // The most libtiff itself reads of a strip for any codec.
+            return decoded * 10 + kCompressedOverhead;
     }
 }
 

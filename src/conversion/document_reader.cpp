@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "compressed_size.h"
 #include "conversion/ptc/ptc_decoder.h"
 #include "platform/runtime_error.h"
 
@@ -596,53 +597,20 @@ double Bytes(double bitsPerRow, double height) {
     return std::ceil(bitsPerRow / 8) * height;
 }
 
-// The most compressed bytes a strip or tile can take whose pixels decode to `decoded` bytes in
-// `rows` rows. Encoders write far less; a larger declared length is damage, and reading or
-// copying it would cost memory and disk for nothing.
+// The most compressed bytes a strip or tile of the page can take whose pixels decode to
+// `decoded` bytes in `rows` rows.
 double MaxCompressedBytes(const PageLayout& layout, double decoded, double rows) {
-    // Headers, tables and the codes that start and end a stream.
-    constexpr double kOverhead = 64 * 1024;
-    switch (layout.compression) {
-        case COMPRESSION_NONE:
-            return decoded + kOverhead;
-        case COMPRESSION_PACKBITS:
-            // A literal run of up to 128 bytes costs one byte more, and every row starts anew.
-            return decoded + decoded / 128 + rows + kOverhead;
-        case COMPRESSION_LZW:
-            // A code is at most 12 bits and stands for at least one byte.
-            return decoded * 1.5 + kOverhead;
-        case COMPRESSION_ADOBE_DEFLATE:
-        case COMPRESSION_DEFLATE:
-            // Bytes that do not compress go into stored blocks, or into fixed codes of at most
-            // 9 bits a byte.
-            return decoded * 9 / 8 + kOverhead;
-        case COMPRESSION_CCITTRLE:
-        case COMPRESSION_CCITTRLEW:
-        case COMPRESSION_CCITTFAX3:
-        case COMPRESSION_CCITTFAX4:
-            // No code takes more than 7 bits a pixel (a vertical mode of 3, or runs of one pixel
-            // in horizontal mode); a row adds at most an end-of-line code, fill bits and an empty
-            // first run. A decoded byte holds 8 pixels: 8 bytes for it, and 8 more a row.
-            return decoded * 8 + rows * 8 + kOverhead;
-        case COMPRESSION_JPEG:
-            // A coefficient takes at most a 16-bit Huffman code and 11 bits of value, 64 of
-            // them for 64 samples, and a stuffed zero follows every 0xff byte: under 7 bytes a
-            // sample.
-            return decoded * 7 + kOverhead;
-        case kTransformCodec: {
-            // The colour codec codes a frame padded to 32 pixels each way, 1.5 coefficients a
-            // pixel, each under 12 bits of magnitude, in a Rice code that adapts to their size:
-            // at most about 27 bits for one (flag, a run length of up to 10 bits, sign, a short
-            // unary part, up to 11 bits of remainder). 32 bits each is 6 bytes a pixel, twice
-            // its decoded size. The pages we have take under a bit a pixel.
-            const double padded =
-                std::ceil(layout.width / 32.0) * 32 * std::ceil(layout.height / 32.0) * 32 * 3;
-            return padded * 2 + kOverhead;
-        }
-        default:
-            // The most libtiff itself reads of a strip for any codec.
-            return decoded * 10 + kOverhead;
+    if (layout.compression != kTransformCodec) {
+        return converter::MaxCompressedBytes(layout.compression, decoded, rows);
     }
+    // The colour codec codes a frame padded to 32 pixels each way, 1.5 coefficients a pixel,
+    // each under 12 bits of magnitude, in a Rice code that adapts to their size: at most about
+    // 27 bits for one (flag, a run length of up to 10 bits, sign, a short unary part, up to 11
+    // bits of remainder). 32 bits each is 6 bytes a pixel, twice its decoded size. The pages we
+    // have take under a bit a pixel.
+    const double padded =
+        std::ceil(layout.width / 32.0) * 32 * std::ceil(layout.height / 32.0) * 32 * 3;
+    return padded * 2 + converter::kCompressedOverhead;
 }
 
 // Rows of a band of libtiff's RGBA reader: whole strips or tile rows, about a megapixel.
