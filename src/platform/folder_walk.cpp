@@ -143,14 +143,14 @@ QList<FolderId> FolderIdsAlong(const QString& folder) {
     return ids;
 }
 
-// Reads the subfolders of `folder` and appends the walkable ones to `nextLevel`.
-// Throws RuntimeError when the folder cannot be listed; nothing is appended then.
 void Note(QStringList* unentered, const QString& folder, const QString& reason) {
     if (unentered != nullptr) {
         unentered->append(OnOneLine(folder) + ": " + reason);
     }
 }
 
+// Reads the subfolders of `folder` and appends the walkable ones to `nextLevel`.
+// Throws RuntimeError when the folder cannot be listed; nothing is appended then.
 void AppendSubfolders(const QString& folder, QStringList& nextLevel, QStringList* unentered) {
     const std::vector<Subfolder> subfolders = ListSubfolders(folder);
     const QList<FolderId> above = FolderIdsAlong(folder);
@@ -292,8 +292,12 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs,
     // Refused folders are dropped from `folders` along the way; walk the list as it came.
     const QStringList startingFolders = folders;
     for (const QString& folder : startingFolders) {
-        if (!IsFolder(folder) || folder.size() >= kMaxPathLength) {
+        if (!IsFolder(folder)) {
             continue;  // stays in the list, unentered
+        }
+        if (folder.size() >= kMaxPathLength) {
+            Note(unentered, folder, "its path is too long to search below it");
+            continue;
         }
         YieldToEventLoop();
         if (!report.Holds(116, [&] { return MayEnter(folder); })) {
