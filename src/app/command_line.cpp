@@ -202,7 +202,7 @@ Command ParseConvert(const QStringList& arguments) {
 }
 
 // Fills the list from the command's paths. Folders the walk could not enter are named on the
-// error stream; the result tells whether there were any, or any other trouble.
+// error stream; true when every folder was searched without trouble.
 bool FillList(const ConvertCommand& command, FileList& list, ConsoleView& view,
               ConsoleDialogs& dialogs, QTextStream& errors) {
     ErrorReport report(dialogs, FormLocation("PushButton4_Click"));

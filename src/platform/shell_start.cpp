@@ -99,6 +99,8 @@ qint32 RunFailureResult(qint32 number) {
 
 // The process group of the process being waited for, 0 while none is.
 volatile std::sig_atomic_t waitedGroup = 0;
+// Set once the program has been told to end: a process started after that is killed at once.
+volatile std::sig_atomic_t killRequested = 0;
 
 int Fail(int code, std::optional<ShellFailure>& failure) {
     failure = ShellFailureFor(code);
@@ -169,6 +171,9 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
         return {RunFailureResult(failure->number), {}, false};
     }
     waitedGroup = static_cast<std::sig_atomic_t>(process.processId());
+    if (killRequested != 0) {
+        KillWaitedProcess();
+    }
     ProcessOutcome outcome;
     QElapsedTimer clock;
     clock.start();
@@ -192,6 +197,7 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
 }
 
 void KillWaitedProcess() noexcept {
+    killRequested = 1;
     if (const pid_t group = waitedGroup; group > 0) {
         ::kill(-group, SIGKILL);
     }
