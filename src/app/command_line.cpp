@@ -101,6 +101,7 @@ public:
     bool SaveToFolder() const override { return !command_.outputFolder.isEmpty(); }
     bool SaveBesideSource() const override { return command_.outputFolder.isEmpty(); }
     int Quality() const override { return command_.quality; }
+    OutputFormat Format() const override { return command_.format; }
     bool StopRequested() const override { return stopSignal != 0; }
     QString OutputSubfolder(const QString& source) const override {
         return subfolders_.value(source);
@@ -147,9 +148,17 @@ std::optional<QString> ValueAfter(const QStringList& arguments, qsizetype& index
     return arguments[++index];
 }
 
+std::variant<OutputFormat, UsageError> FormatValue(const QString& text) {
+    if (const auto format = OutputFormatNamed(text)) {
+        return *format;
+    }
+    return UsageError{"--format takes jpeg, png, tiff or pdf, not \"" + text + "\""};
+}
+
 Command ParseConvert(const QStringList& arguments) {
     ConvertCommand command;
     bool besideSource = false;
+    bool qualityGiven = false;
     for (qsizetype index = 1; index < arguments.size(); ++index) {
         const QString& argument = arguments[index];
         if (argument == "--") {
@@ -169,7 +178,8 @@ Command ParseConvert(const QStringList& arguments) {
             continue;
         }
         const auto value = ValueAfter(arguments, index);
-        if (!value && (argument == "--quality" || argument == "--out" || argument == "--ext")) {
+        if (!value && (argument == "--quality" || argument == "--out" || argument == "--ext" ||
+                       argument == "--format")) {
             return UsageError{argument + " needs a value"};
         }
         if (argument == "--quality") {
@@ -178,6 +188,13 @@ Command ParseConvert(const QStringList& arguments) {
                 return *error;
             }
             command.quality = std::get<int>(quality);
+            qualityGiven = true;
+        } else if (argument == "--format") {
+            const auto format = FormatValue(*value);
+            if (const auto* error = std::get_if<UsageError>(&format)) {
+                return *error;
+            }
+            command.format = std::get<OutputFormat>(format);
         } else if (argument == "--out") {
             command.outputFolder = *value;
         } else if (argument == "--ext") {
@@ -188,6 +205,9 @@ Command ParseConvert(const QStringList& arguments) {
     }
     if (besideSource && !command.outputFolder.isEmpty()) {
         return UsageError{"--out and --beside-source exclude each other"};
+    }
+    if (qualityGiven && !command.format.usesQuality) {
+        return UsageError{"--quality applies to jpeg and pdf only"};
     }
     if (command.tree && command.outputFolder.isEmpty()) {
         return UsageError{"--tree needs --out"};
@@ -269,16 +289,23 @@ Command ParseCommandLine(const QStringList& arguments) {
 }
 
 QString UsageText() {
-    return "Usage: vellumax --convert [--quality N] [--out DIR [--tree] | --beside-source] "
-           "[--ext EXT] PATH...\n"
+    return "Usage: vellumax --convert [--format F] [--quality N] [--out DIR [--tree] | "
+           "--beside-source]\n"
+           "                         [--ext EXT] PATH...\n"
            "       vellumax --help | --version\n"
            "\n"
-           "Converts document-imaging files (.mdi) and TIFF documents into JPEG images, one file\n"
-           "per page, named <document>_<page>.jpg. Without options the window opens.\n"
+           "Converts document-imaging files (.mdi) and TIFF documents into images. Without "
+           "options\n"
+           "the window opens.\n"
            "\n"
            "  PATH             a document (taken as given, any extension) or a folder, whose\n"
            "                   tree is searched for files with the extension EXT\n"
-           "  --quality N      JPEG quality from 1 to 100 (default 85)\n"
+           "  --format F       jpeg: a JPEG file per page, <document>_<page>.jpg (the default)\n"
+           "                   png: a lossless PNG file per page, <document>_<page>.png\n"
+           "                   tiff: one lossless multi-page TIFF per document, <document>.tif\n"
+           "                   pdf: one PDF per document, <document>.pdf, colour and grey pages\n"
+           "                   as JPEG, bi-level pages as G4\n"
+           "  --quality N      JPEG quality from 1 to 100, for jpeg and pdf (default 85)\n"
            "  --out DIR        write every page into DIR, which must exist\n"
            "  --beside-source  write the pages next to each document (the default)\n"
            "  --ext EXT        extension searched for in folders (default mdi; * for every file)\n"

@@ -4,12 +4,16 @@
 #include <QStringList>
 #include <variant>
 
+#include "conversion/output_format.h"
+
 class QTextStream;
 
 namespace vellumax {
 
-// vellumax --convert [--quality N] [--out DIR [--tree] | --beside-source] [--ext EXT] PATH...
+// vellumax --convert [--format F] [--quality N] [--out DIR [--tree] | --beside-source]
+//                   [--ext EXT] PATH...
 struct ConvertCommand {
+    OutputFormat format = kJpegFormat;
     int quality = 85;
     QString outputFolder;  // empty: next to each source
     bool tree = false;     // keep the folders below each PATH under the output folder

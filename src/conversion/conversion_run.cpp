@@ -74,10 +74,11 @@ QString ConverterTrouble(const ConverterOutcome& outcome, const QString& reason,
 }
 
 // The pages the converter finished, by their own numbers.
-QMap<int, QString> ConvertedPages(const QString& workFolder) {
+QMap<int, QString> ConvertedPages(const QString& workFolder, const QString& extension) {
     QMap<int, QString> pages;
-    for (const QString& name : GetFolderFiles(workFolder, "*.jpg")) {
-        if (const int number = ConverterPageNumber(name, kIntermediateStem); number > 0) {
+    for (const QString& name : GetFolderFiles(workFolder, "*." + extension)) {
+        if (const int number = ConverterPageNumber(name, kIntermediateStem, extension);
+            number > 0) {
             pages.insert(number, Joined(workFolder, name));
         }
     }
@@ -94,8 +95,16 @@ QList<int> MissingPages(const QMap<int, QString>& pages, int expected) {
     return missing;
 }
 
-QString PageName(const QString& outputBase, int number) {
-    return outputBase + "_" + QString::number(number) + ".jpg";
+QString PageName(const QString& outputBase, int number, const QString& extension) {
+    return outputBase + "_" + QString::number(number) + "." + extension;
+}
+
+QString NotSaved(const QString& target, int error) {
+    return "not saved: " + OnOneLine(target) + ": " + QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString IntermediatePath(const QString& workFolder) {
+    return Joined(workFolder, QString(kIntermediateStem) + ".tif");
 }
 
 QString ClosingFailureBlock(const QString& failures) {
@@ -185,6 +194,10 @@ QString ConversionRun::ConvertAll(const WorkFolder* work) {
         ExtractEmbeddedTools(work->path(), report_);
     }
     delivered_.clear();
+    sources_.clear();
+    for (int position = 1; position <= list_.Count(); ++position) {
+        sources_.insert(list_.Text(position));
+    }
     QString failures;
     int count = 0;
     report_.Run(130, [&] { count = list_.Count(); });
@@ -225,16 +238,18 @@ void ConversionRun::ConvertEntry(int position, const WorkFolder* work, QString& 
 QString ConversionRun::ConvertDocument(const QString& source, const QString& workFolder,
                                        const QString& outputBase) {
     QString tiffPath;
-    report_.Run(144, [&] { tiffPath = Joined(workFolder, QString(kIntermediateStem) + ".tif"); });
+    report_.Run(144, [&] { tiffPath = IntermediatePath(workFolder); });
     QString trouble;
     bool saved = false;
     report_.Run(158, [&] { saved = ModiCreate(imaging_, source, tiffPath, trouble); });
     if (saved) {
         ConverterOutcome outcome;
         report_.Run(162, [&] {
-            outcome = RunConverterBatch(workFolder, tiffPath, view_.Quality(), report_);
+            outcome = RunConverterBatch(workFolder, tiffPath, view_.Quality(), view_.Format().name,
+                                        report_);
         });
-        trouble = DeliverPages(source, workFolder, outputBase, outcome);
+        trouble = view_.Format().perPage ? DeliverPages(source, workFolder, outputBase, outcome)
+                                         : DeliverDocument(source, workFolder, outputBase, outcome);
     }
     report_.Run(202, [&] { DeleteFileQuietly(tiffPath); });
     return trouble;
@@ -244,20 +259,22 @@ QString ConversionRun::ConvertDocument(const QString& source, const QString& wor
 // counts only once it is there; the failure text names every page that is not.
 QString ConversionRun::DeliverPages(const QString& source, const QString& workFolder,
                                     const QString& outputBase, const ConverterOutcome& outcome) {
-    const QString tiffPath = Joined(workFolder, QString(kIntermediateStem) + ".tif");
+    const QString extension = view_.Format().extension;
     QMap<int, QString> pages;
-    report_.Run(186, [&] { pages = ConvertedPages(workFolder); });
-    if (const QString clash = EarlierPageAt(outputBase, pages); !clash.isEmpty()) {
-        return clash;
+    report_.Run(186, [&] { pages = ConvertedPages(workFolder, extension); });
+    for (const int number : pages.keys()) {
+        if (const QString refusal = Refusal(source, PageName(outputBase, number, extension));
+            !refusal.isEmpty()) {
+            return refusal;
+        }
     }
-    if (!pages.isEmpty() && !view_.OutputSubfolder(source).isEmpty() &&
-        IsFolder(view_.OutputFolder())) {
-        QDir().mkpath(FolderOf(outputBase));
+    if (!pages.isEmpty()) {
+        MakeSubfolder(source, outputBase);
     }
     QList<int> undelivered;
     int firstError = 0;
     for (auto page = pages.cbegin(); page != pages.cend(); ++page) {
-        const QString target = PageName(outputBase, page.key());
+        const QString target = PageName(outputBase, page.key(), extension);
         int error = 0;
         report_.Run(192, [&] { error = DeliverPage(page.value(), target); });
         if (error == 0) {
@@ -271,10 +288,10 @@ QString ConversionRun::DeliverPages(const QString& source, const QString& workFo
     QStringList troubles;
     if (!undelivered.isEmpty()) {
         number = ErrorFromErrno(firstError, FileAccess::Write).number();
-        troubles << PageNumbersText(undelivered) +
-                        " not saved: " + OnOneLine(PageName(outputBase, undelivered.first())) +
-                        ": " + QString::fromLocal8Bit(std::strerror(firstError));
+        troubles << PageNumbersText(undelivered) + " " +
+                        NotSaved(PageName(outputBase, undelivered.first(), extension), firstError);
     }
+    const QString tiffPath = IntermediatePath(workFolder);
     const int expected = PagesInTiff(tiffPath);
     if (const QString converter =
             ConverterTrouble(outcome, ConverterReason(outcome, tiffPath),
@@ -286,19 +303,52 @@ QString ConversionRun::DeliverPages(const QString& source, const QString& workFo
     return troubles.isEmpty() ? QString() : FailureText(number, troubles.join("; "));
 }
 
-// A page of an earlier document of this run is never replaced: the failure text when one of
-// these pages would, else "".
-QString ConversionRun::EarlierPageAt(const QString& outputBase,
-                                     const QMap<int, QString>& pages) const {
-    for (const int number : pages.keys()) {
-        const auto earlier = delivered_.constFind(PageName(outputBase, number));
-        if (earlier != delivered_.cend()) {
-            return FailureText(58, "File already exists: " + OnOneLine(earlier.key()) +
-                                       " was written for " + OnOneLine(earlier.value()) +
-                                       " in this run");
-        }
+// Moves the converter's one file for the whole document to its final name. The converter
+// writes it only when every page converted.
+QString ConversionRun::DeliverDocument(const QString& source, const QString& workFolder,
+                                       const QString& outputBase, const ConverterOutcome& outcome) {
+    const QString extension = view_.Format().extension;
+    const QString file = Joined(workFolder, QString(kIntermediateStem) + "-all." + extension);
+    if (!outcome.finished || outcome.exitStatus != 0 || !PathExists(file)) {
+        const QString reason = ConverterReason(outcome, IntermediatePath(workFolder));
+        return FailureText(321, ConverterTrouble(outcome, reason, {}, 0, false)
+                                    .replace("wrote no page image", "wrote no document"));
+    }
+    const QString target = outputBase + "." + extension;
+    if (const QString refusal = Refusal(source, target); !refusal.isEmpty()) {
+        return refusal;
+    }
+    MakeSubfolder(source, outputBase);
+    int error = 0;
+    report_.Run(192, [&] { error = DeliverPage(file, target); });
+    if (error != 0) {
+        return FailureText(ErrorFromErrno(error, FileAccess::Write).number(),
+                           NotSaved(target, error));
+    }
+    delivered_.insert(target, source);
+    return {};
+}
+
+// Why nothing may be written at `target`: a file this run wrote for an earlier document, or
+// a document this run converts. "" when it may.
+QString ConversionRun::Refusal(const QString& source, const QString& target) const {
+    if (const auto earlier = delivered_.constFind(target); earlier != delivered_.cend()) {
+        return FailureText(58, "File already exists: " + OnOneLine(target) + " was written for " +
+                                   OnOneLine(earlier.value()) + " in this run");
+    }
+    if (sources_.contains(target) || IsSameFile(source, target)) {
+        return FailureText(
+            58, "File already exists: " + OnOneLine(target) + " is a document being converted");
     }
     return {};
+}
+
+// With --tree the output folder gets the document's subfolder, but only below a folder that is
+// still there.
+void ConversionRun::MakeSubfolder(const QString& source, const QString& outputBase) const {
+    if (!view_.OutputSubfolder(source).isEmpty() && IsFolder(view_.OutputFolder())) {
+        QDir().mkpath(FolderOf(outputBase));
+    }
 }
 
 QString ConversionRun::OutputBase(const QString& source, const QString& documentName) const {

@@ -2,10 +2,12 @@
 
 #include <QHash>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <memory>
 
 #include "conversion/imaging_adapter.h"
+#include "conversion/output_format.h"
 #include "platform/error_report.h"
 
 namespace vellumax {
@@ -26,6 +28,7 @@ public:
     virtual bool SaveToFolder() const = 0;      // that option is selected
     virtual bool SaveBesideSource() const = 0;  // "Save results in folder of original file"
     virtual int Quality() const = 0;            // 1 to 100
+    virtual OutputFormat Format() const { return kJpegFormat; }
     // A folder below the chosen output folder for this source's pages, made when needed;
     // empty for the chosen folder itself.
     virtual QString OutputSubfolder(const QString& /*source*/) const { return {}; }
@@ -60,7 +63,10 @@ private:
                             const QString& outputBase);
     QString DeliverPages(const QString& source, const QString& workFolder,
                          const QString& outputBase, const ConverterOutcome& outcome);
-    QString EarlierPageAt(const QString& outputBase, const QMap<int, QString>& pages) const;
+    QString DeliverDocument(const QString& source, const QString& workFolder,
+                            const QString& outputBase, const ConverterOutcome& outcome);
+    QString Refusal(const QString& source, const QString& target) const;
+    void MakeSubfolder(const QString& source, const QString& outputBase) const;
     QString OutputBase(const QString& source, const QString& documentName) const;
     void ShowMessage(const QString& text);
 
@@ -72,7 +78,8 @@ private:
     bool isConverting_ = false;
     RunSummary lastRun_;
     QString workFailure_;                // why the run has no work folder, as a failure text
-    QHash<QString, QString> delivered_;  // pages written in this run, and their sources
+    QHash<QString, QString> delivered_;  // files written in this run, and their sources
+    QSet<QString> sources_;              // the documents this run converts
 };
 
 }  // namespace vellumax

@@ -52,7 +52,8 @@ void ExtractEmbeddedTools(const QString& workFolder, ErrorReport& report) {
 }
 
 ConverterOutcome RunConverterBatch(const QString& workFolder, const QString& tiffPath, int quality,
-                                   ErrorReport& report, std::chrono::milliseconds limit) {
+                                   const QString& format, ErrorReport& report,
+                                   std::chrono::milliseconds limit) {
     const QString marker = InFolder(workFolder, kMarkerName);
     const QString batch = InFolder(workFolder, kBatchName);
     QString command;
@@ -61,7 +62,8 @@ ConverterOutcome RunConverterBatch(const QString& workFolder, const QString& tif
     report.Run(170, [&] { WriteTextFile("Vellumax", marker); });
     report.Run(172, [&] { command = ShellQuoted(InFolder(workFolder, kConverterName)); });
     report.Run(174, [&] {
-        arguments = " -xall -q " + QString::number(quality) + " -out jpeg " + ShellQuoted(tiffPath);
+        arguments = " -xall -q " + QString::number(quality) + " -out " + format + " " +
+                    ShellQuoted(tiffPath);
     });
     // The second line keeps the converter's status for the run to report, then clears the
     // marker whatever the converter did.

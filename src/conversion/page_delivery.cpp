@@ -112,15 +112,24 @@ int DeliverPage(const QString& page, const QString& target) {
     return errno == EXDEV ? CopyThenRename(from, to) : errno;
 }
 
-int ConverterPageNumber(const QString& name, const QString& stem) {
+int ConverterPageNumber(const QString& name, const QString& stem, const QString& extension) {
     const QString prefix = stem + '-';
-    if (!name.startsWith(prefix) || !name.endsWith(".jpg")) {
+    const QString suffix = '.' + extension;
+    if (!name.startsWith(prefix) || !name.endsWith(suffix)) {
         return 0;
     }
-    const QString digits = name.mid(prefix.size(), name.size() - prefix.size() - 4);
+    const QString digits = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size());
     bool isNumber = false;
     const int number = digits.toInt(&isNumber);
     return isNumber && number > 0 && digits.front().isDigit() ? number : 0;
+}
+
+bool IsSameFile(const QString& a, const QString& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 int PagesInTiff(const QString& path) {

@@ -11,9 +11,12 @@ namespace vellumax {
 // there whole or not at all. Returns 0, or the errno of the failure.
 int DeliverPage(const QString& page, const QString& target);
 
-// The page number in a name the page converter gives ("document-0003.jpg" is page 3), or 0
-// for any other name.
-int ConverterPageNumber(const QString& name, const QString& stem);
+// The page number in a name the page converter gives ("document-0003.jpg" is page 3 for the
+// stem "document" and the extension "jpg"), or 0 for any other name.
+int ConverterPageNumber(const QString& name, const QString& stem, const QString& extension);
+
+// Whether the two paths name one and the same file.
+bool IsSameFile(const QString& a, const QString& b);
 
 // How many pages the TIFF file holds; 0 when it cannot be read.
 int PagesInTiff(const QString& path);
