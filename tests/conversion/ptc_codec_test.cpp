@@ -157,6 +157,40 @@ TEST(OverlapFilter, TurnsAStepIntoARamp) {
     EXPECT_EQ(block.samples, (Rows4{{{1, 3, 5, 7}, {1, 3, 5, 7}, {1, 2, 5, 7}, {1, 2, 5, 7}}}));
 }
 
+// Chroma's first-level overlap filters, on a line of samples across one block edge.
+struct EdgeRow {
+    const char* name;
+    std::vector<std::int32_t> samples;  // four across a column edge, or two across a row edge
+    std::vector<std::int32_t> expected;
+};
+
+void PrintTo(const EdgeRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ChromaEdgeFilter : public ::testing::TestWithParam<EdgeRow> {};
+
+TEST_P(ChromaEdgeFilter, SmoothsAStepAndLeavesFlatSamples) {
+    std::vector<std::int32_t> samples = GetParam().samples;
+    if (samples.size() == 4) {
+        InverseEdgeFilter(samples[0], samples[1], samples[2], samples[3]);
+    } else {
+        InversePairFilter(samples[0], samples[1]);
+    }
+    EXPECT_EQ(samples, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ChromaEdgeFilter,
+    ::testing::Values(EdgeRow{"flat across", {16, 16, 16, 16}, {16, 16, 16, 16}},
+                      // Differences -16 and -16 become -13 and -5 around means 8 and 8.
+                      EdgeRow{"step across", {0, 0, 16, 16}, {1, 5, 10, 14}},
+                      EdgeRow{"flat down", {9, 9}, {9, 9}},
+                      // The mean 8 keeps half the difference, rounded down each time.
+                      EdgeRow{"rising step down", {0, 16}, {4, 12}},
+                      EdgeRow{"falling step down", {16, 0}, {12, 4}},
+                      EdgeRow{"one level down", {0, 1}, {0, 1}}));
+
 TEST(ChromaBlock, AveragesTheCoreTransformsRowsInPairs) {
     std::array<std::int32_t, 4> top{64, 0, 0, 0}, bottom{};
     InverseChromaBlock(top.data(), bottom.data());

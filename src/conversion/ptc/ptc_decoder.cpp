@@ -106,6 +106,7 @@ public:
             }
         }
         if (layout_.blockRows != kLumaLayout.blockRows) {
+            ChromaOverlap(stripe);
             return;
         }
         for (std::uint32_t row = stripe == 0 ? top + 2 : top - 2; row < top + stripeRows_ - 2;
@@ -117,6 +118,31 @@ public:
     }
 
 private:
+    // Chroma's blocks are two rows high, so its windows are 4 × 2: two samples either side of
+    // each edge between block columns, one either side of each edge between block rows. As
+    // at the first level of luma, the edges above the stripe are done, the one below waits.
+    // Across the page's left and right borders nothing is filtered; between block rows every
+    // column is.
+    void ChromaOverlap(std::uint32_t stripe) {
+        const std::uint32_t top = stripe * stripeRows_;
+        const std::uint32_t first = stripe == 0 ? top + 1 : top - 1;
+        const std::uint32_t end = top + stripeRows_ - 1;
+        for (std::uint32_t row = first; row < end; ++row) {
+            std::int32_t* samples = Row(row);
+            for (std::uint32_t left = 2; left + kBlockColumns <= width_; left += kBlockColumns) {
+                InverseEdgeFilter(samples[left], samples[left + 1], samples[left + 2],
+                                  samples[left + 3]);
+            }
+        }
+        for (std::uint32_t upper = first; upper < end; upper += layout_.blockRows) {
+            std::int32_t* above = Row(upper);
+            std::int32_t* below = Row(upper + 1);
+            for (std::uint32_t column = 0; column < width_; ++column) {
+                InversePairFilter(below[column], above[column]);
+            }
+        }
+    }
+
     std::uint32_t BottomRow(std::uint32_t stripe) const { return (stripe + 1) * stripeRows_ - 1; }
 
     // Four rows upward from `bottom`, `rowStep` apart, and every `columnStep`th sample from

@@ -123,6 +123,26 @@ void InverseOverlapFilter(Grid4 grid) {
     Hadamard(s.f, s.g, s.j, s.k);
 }
 
+void InverseEdgeFilter(Sample& a, Sample& b, Sample& c, Sample& d) {
+    d = a - d;
+    a -= d >> 1;
+    c = b - c;
+    b -= c >> 1;
+    ScalePair(d, c);
+    b += c >> 1;
+    c = b - c;
+    a += d >> 1;
+    d = a - d;
+}
+
+void InversePairFilter(Sample& lower, Sample& upper) {
+    Sample difference = lower - upper;
+    lower -= difference >> 1;
+    difference >>= 1;
+    lower += difference >> 1;
+    upper = lower - difference;
+}
+
 void InverseChromaBlock(std::int32_t* first, std::int32_t* second) {
     std::array<std::array<Sample, 4>, 4> block{};
     for (int column = 0; column < 4; ++column) {

@@ -25,10 +25,21 @@ void InverseCoreTransform(Grid4 grid);
 // a flat window as it is.
 void InverseOverlapFilter(Grid4 grid);
 
+// The inverse overlap filter across one block edge, on four samples in a line: two on either
+// side of the edge, in coding order. Chroma's first level uses it across the edges between
+// its 4-sample-wide blocks.
+void InverseEdgeFilter(std::int32_t& a, std::int32_t& b, std::int32_t& c, std::int32_t& d);
+
+// The inverse overlap filter across the edge between two chroma block rows, on the sample
+// either side of it: it halves their difference, as the four-sample filter halves the part of
+// a step it keeps.
+void InversePairFilter(std::int32_t& lower, std::int32_t& upper);
+
 // The inverse transform of a 4×2 chroma block whose coefficients sit in the first four samples
-// of its two rows, `first` and `second` in coding order, in place. It runs the core transform with the two missing rows of
-// frequencies at zero and averages the output rows in pairs, which keeps a DC's gain at a
-// quarter and turns the first vertical frequency into the difference of the two rows.
+// of its two rows, `first` and `second` in coding order, in place. It runs the core transform with
+// the two missing rows of frequencies at zero and averages the output rows in pairs, which keeps a
+// DC's gain at a quarter and turns the first vertical frequency into the difference of the two
+// rows.
 void InverseChromaBlock(std::int32_t* first, std::int32_t* second);
 
 }  // namespace vellumax::ptc
