@@ -51,7 +51,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--convert", "--out", "/tmp", "--beside-source", "a.mdi"},
                   "--out and --beside-source exclude each other"},
         UsageCase{"unknown_option", {"--convert", "--fast", "a.mdi"}, "unknown option --fast"},
-        UsageCase{"tree_without_out", {"--convert", "--tree", "a.mdi"}, "--tree needs --out"}));
+        UsageCase{"tree_without_out", {"--convert", "--tree", "a.mdi"}, "--tree needs --out"},
+        UsageCase{"format_unknown",
+                  {"--convert", "--format", "gif", "a.mdi"},
+                  "--format takes jpeg, png, tiff or pdf, not \"gif\""},
+        UsageCase{"quality_for_a_lossless_format",
+                  {"--convert", "--format", "png", "--quality", "90", "a.mdi"},
+                  "--quality applies to jpeg and pdf only"}));
 
 TEST(CommandLineTest, ReadsEveryOption) {
     const Command command = ParseCommandLine(
