@@ -4,18 +4,16 @@
 #include <string>
 
 #include "page_converter.h"
+#include "temporary_file.h"
 
 namespace vellumax::converter {
 
-// Pages as "<stem>-0001.jpg", ... in the input's folder. Each is written under a temporary
-// name that does not end in ".jpg" and renamed when complete, so a reader collecting "*.jpg"
-// never sees half a page.
+// Pages as "<stem>-0001.<extension>", ... in the input's folder. Each is written under a
+// temporary name that does not end in the extension and renamed when complete, so a reader
+// collecting "*.jpg" never sees half a page.
 class FolderPageFiles : public PageFiles {
 public:
-    explicit FolderPageFiles(const std::string& inputPath);
-    ~FolderPageFiles() override;
-    FolderPageFiles(const FolderPageFiles&) = delete;
-    FolderPageFiles& operator=(const FolderPageFiles&) = delete;
+    explicit FolderPageFiles(const std::string& inputPath, std::string extension = "jpg");
 
     std::FILE* Open(int number, std::string& error) override;
     std::string Keep(int number) override;
@@ -26,12 +24,13 @@ public:
 private:
     std::filesystem::path folder_;
     std::string stem_;
-    std::FILE* stream_ = nullptr;
-    std::string temporaryPath_;
+    std::string extension_;
+    TemporaryFile file_;
 };
 
-// Removes the page file being written, if any; safe to call from a signal handler, which is
-// how a stopped conversion leaves no temporary file behind.
-void RemovePendingPage() noexcept;
+// The folder a converted file goes to, and the name it goes under with `suffix` after the
+// input's stem ("-0001.jpg", "-all.pdf").
+std::filesystem::path OutputFolder(const std::string& inputPath);
+std::filesystem::path OutputPath(const std::string& inputPath, const std::string& suffix);
 
 }  // namespace vellumax::converter

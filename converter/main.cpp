@@ -1,4 +1,5 @@
-// The page converter: "-xall -q N -out jpeg FILE" writes FILE's pages as JPEGs beside it.
+// The page converter: "-xall -q N -out FORMAT FILE" writes FILE's pages as JPEG or PNG files
+// beside it, or the whole of it as one TIFF or PDF file.
 
 #include <algorithm>
 #include <cstdio>
@@ -11,8 +12,8 @@
 #include <tiffio.h>
 #include <unistd.h>
 
-#include "folder_page_files.h"
 #include "page_converter.h"
+#include "temporary_file.h"
 
 namespace {
 
@@ -73,8 +74,8 @@ int main(int argc, char* argv[]) {
     }
     DieWithParent();
     StartWatchdog(program, commandLine->inputPath);
-    const auto report =
-        vellumax::converter::ConvertFile(commandLine->inputPath, commandLine->quality);
+    const auto report = vellumax::converter::ConvertFile(commandLine->inputPath,
+                                                         commandLine->quality, commandLine->format);
     if (report.Succeeded()) {
         return 0;
     }

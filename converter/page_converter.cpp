@@ -9,6 +9,9 @@
 
 #include "folder_page_files.h"
 #include "jpeg_page_writer.h"
+#include "pdf_document_file.h"
+#include "png_page_writer.h"
+#include "tiff_document_file.h"
 #include "tiff_page_reader.h"
 
 namespace vellumax::converter {
@@ -45,16 +48,25 @@ struct OptionsFree {
 }  // namespace
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& arguments) {
+    static const std::pair<const char*, OutputFormat> kFormats[] = {{"jpeg", OutputFormat::Jpeg},
+                                                                    {"png", OutputFormat::Png},
+                                                                    {"tiff", OutputFormat::Tiff},
+                                                                    {"pdf", OutputFormat::Pdf}};
     if (arguments.size() != 6 || arguments[0] != "-xall" || arguments[1] != "-q" ||
-        !IsQuality(arguments[2]) || arguments[3] != "-out" || arguments[4] != "jpeg" ||
-        arguments[5].empty()) {
+        !IsQuality(arguments[2]) || arguments[3] != "-out" || arguments[5].empty()) {
         return std::nullopt;
     }
-    return CommandLine{std::stoi(arguments[2]), arguments[5]};
+    for (const auto& [name, format] : kFormats) {
+        if (arguments[4] == name) {
+            return CommandLine{std::stoi(arguments[2]), format, arguments[5]};
+        }
+    }
+    return std::nullopt;
 }
 
 std::string UsageLine(const std::string& programName) {
-    return "usage: " + programName + " -xall -q QUALITY -out jpeg FILE (QUALITY from 1 to 100)";
+    return "usage: " + programName +
+           " -xall -q QUALITY -out jpeg|png|tiff|pdf FILE (QUALITY from 1 to 100)";
 }
 
 namespace {
@@ -114,6 +126,13 @@ std::optional<TiffDocument> TiffDocument::Open(const std::string& path, std::str
     return TiffDocument(tiff, std::move(log));
 }
 
+TIFF* OpenTiffForWriting(int descriptor, const std::string& name, TiffErrorLog& log) {
+    const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &OnTiffError, &log);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &OnTiffWarning, &log);
+    return TIFFFdOpenExt(descriptor, name.c_str(), "w", options.get());
+}
+
 TiffDocument::TiffDocument(TIFF* tiff, std::unique_ptr<TiffErrorLog> log)
     : tiff_(tiff), log_(log ? std::move(log) : std::make_unique<TiffErrorLog>()) {}
 
@@ -137,14 +156,8 @@ std::string ConversionReport::Summary() const {
     return firstError + " (" + std::to_string(pagesFailed) + " pages failed)";
 }
 
-std::string ConvertPage(const TiffDocument& document, int quality, std::FILE* out) {
-    document.log().Clear();
-    std::string error;
-    const auto reader = PageReader::Open(document, error);
-    if (!reader) {
-        return error;
-    }
-    JpegPage page = reader->page();
+std::string EncodeJpeg(PageReader& reader, int quality, std::FILE* out) {
+    JpegPage page = reader.page();
     page.quality = quality;
     JpegPageWriter writer;
     if (!writer.Start(out, page)) {
@@ -152,8 +165,8 @@ std::string ConvertPage(const TiffDocument& document, int quality, std::FILE* ou
     }
     std::vector<std::uint8_t> row(std::size_t{page.width} * page.components);
     for (std::uint32_t y = 0; y < page.height; ++y) {
-        if (!reader->ReadRow(row.data())) {
-            return reader->error();
+        if (!reader.ReadRow(row.data())) {
+            return reader.error();
         }
         if (!writer.WriteRow(row.data())) {
             return "cannot write the JPEG: " + writer.error();
@@ -165,16 +178,54 @@ std::string ConvertPage(const TiffDocument& document, int quality, std::FILE* ou
     return {};
 }
 
+std::string ConvertPage(const TiffDocument& document, int quality, std::FILE* out) {
+    document.log().Clear();
+    std::string error;
+    const auto reader = PageReader::Open(document, error);
+    if (!reader) {
+        return error;
+    }
+    return EncodeJpeg(*reader, quality, out);
+}
+
+std::string ConvertPageToPng(const TiffDocument& document, std::FILE* out) {
+    document.log().Clear();
+    std::string error;
+    const auto reader = PageReader::Open(document, error);
+    if (!reader) {
+        return error;
+    }
+    const JpegPage& page = reader->page();
+    PngPageWriter writer;
+    if (!writer.Start(out, {page.width, page.height, page.components, reader->bilevel(),
+                            reader->resolution()})) {
+        return "cannot start the PNG: " + writer.error();
+    }
+    std::vector<std::uint8_t> row(std::size_t{page.width} * page.components);
+    for (std::uint32_t y = 0; y < page.height; ++y) {
+        if (!reader->ReadRow(row.data())) {
+            return reader->error();
+        }
+        if (!writer.WriteRow(row.data())) {
+            return "cannot write the PNG: " + writer.error();
+        }
+    }
+    if (!writer.Finish()) {
+        return "cannot write the PNG: " + writer.error();
+    }
+    return {};
+}
+
 namespace {
 
-std::string ConvertOnePage(const TiffDocument& document, int quality, PageFiles& files,
-                           int number) {
+std::string ConvertOnePage(const TiffDocument& document, const PageEncoder& encode,
+                           PageFiles& files, int number) {
     std::string error;
     std::FILE* out = files.Open(number, error);
     if (out == nullptr) {
         return error;
     }
-    error = ConvertPage(document, quality, out);
+    error = encode(document, out);
     if (!error.empty()) {
         files.Discard(number);
         return error;
@@ -182,9 +233,10 @@ std::string ConvertOnePage(const TiffDocument& document, int quality, PageFiles&
     return files.Keep(number);
 }
 
-}  // namespace
-
-ConversionReport ConvertPages(const TiffDocument& document, int quality, PageFiles& files) {
+// Runs `convert` on each page of the main directory chain, from the current one on, and counts
+// what it says; with `stopAtFailure` the first failure ends the walk.
+ConversionReport ForEachPage(const TiffDocument& document,
+                             const std::function<std::string(int)>& convert, bool stopAtFailure) {
     ConversionReport report;
     TIFF* tiff = document.handle();
     for (int number = 1;; ++number) {
@@ -204,7 +256,7 @@ ConversionReport ConvertPages(const TiffDocument& document, int quality, PageFil
                 break;
             }
         }
-        const std::string error = ConvertOnePage(document, quality, files, number);
+        const std::string error = convert(number);
         if (error.empty()) {
             ++report.pagesWritten;
             continue;
@@ -213,6 +265,35 @@ ConversionReport ConvertPages(const TiffDocument& document, int quality, PageFil
         if (report.firstError.empty()) {
             report.firstError = "page " + std::to_string(number) + ": " + error;
         }
+        if (stopAtFailure) {
+            break;
+        }
+    }
+    return report;
+}
+
+}  // namespace
+
+ConversionReport ConvertPages(const TiffDocument& document, const PageEncoder& encode,
+                              PageFiles& files) {
+    return ForEachPage(
+        document, [&](int number) { return ConvertOnePage(document, encode, files, number); },
+        false);
+}
+
+ConversionReport ConvertDocument(const TiffDocument& document, DocumentFile& file) {
+    std::string error = file.Start();
+    if (!error.empty()) {
+        return ConversionReport{0, 0, error};
+    }
+    ConversionReport report = ForEachPage(
+        document, [&](int) { return file.AddPage(document); }, true);
+    if (!report.Succeeded()) {
+        return report;
+    }
+    error = file.Finish();
+    if (!error.empty()) {
+        report.firstError = error;
     }
     return report;
 }
@@ -222,14 +303,35 @@ unsigned WatchdogSeconds(std::uint64_t fileSize) {
     return static_cast<unsigned>(std::min<std::uint64_t>(60 + fileSize / 1024, kMostSeconds));
 }
 
-ConversionReport ConvertFile(const std::string& path, int quality) {
+ConversionReport ConvertFile(const std::string& path, int quality, OutputFormat format) {
     std::string error;
     const auto document = TiffDocument::Open(path, error);
     if (!document) {
         return ConversionReport{0, 0, error};
     }
-    FolderPageFiles files(path);
-    return ConvertPages(*document, quality, files);
+    switch (format) {
+        case OutputFormat::Png: {
+            FolderPageFiles files(path, "png");
+            return ConvertPages(*document, &ConvertPageToPng, files);
+        }
+        case OutputFormat::Tiff: {
+            TiffDocumentFile file(path);
+            return ConvertDocument(*document, file);
+        }
+        case OutputFormat::Pdf: {
+            PdfDocumentFile file(path, quality);
+            return ConvertDocument(*document, file);
+        }
+        case OutputFormat::Jpeg:
+            break;
+    }
+    FolderPageFiles files(path, "jpg");
+    return ConvertPages(
+        *document,
+        [quality](const TiffDocument& page, std::FILE* out) {
+            return ConvertPage(page, quality, out);
+        },
+        files);
 }
 
 }  // namespace vellumax::converter

@@ -1,10 +1,12 @@
 #pragma once
 
-// The decode/encode core of the page converter: turns every page of a TIFF document into one
-// baseline JPEG. No Qt here, so the program stays self-contained.
+// The decode/encode core of the page converter: turns every page of a TIFF document into a
+// JPEG or PNG file of its own, or the whole document into one TIFF or PDF file. No Qt here, so
+// the program stays self-contained.
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,13 +20,17 @@ namespace vellumax::converter {
 // Refusal limit for one page's decoded raster and for any single buffer the conversion needs.
 inline constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{1} << 30;
 
+enum class OutputFormat { Jpeg, Png, Tiff, Pdf };
+
 struct CommandLine {
     int quality = 0;
+    OutputFormat format = OutputFormat::Jpeg;
     std::string inputPath;
 };
 
-// Accepts exactly "-xall -q N -out jpeg FILE" (the arguments after the program name), with
-// N a decimal number from 1 to 100; anything else gives nothing.
+// Accepts exactly "-xall -q N -out FORMAT FILE" (the arguments after the program name), with
+// N a decimal number from 1 to 100 and FORMAT one of jpeg, png, tiff and pdf; anything else
+// gives nothing.
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& arguments);
 std::string UsageLine(const std::string& programName);
 
@@ -74,6 +80,10 @@ private:
     std::unique_ptr<TiffErrorLog> log_;
 };
 
+// Opens a new TIFF for writing on `descriptor`, which it then owns, its libtiff messages going
+// to `log`; nullptr (the descriptor still the caller's) when it cannot.
+TIFF* OpenTiffForWriting(int descriptor, const std::string& name, TiffErrorLog& log);
+
 // Where the encoded pages go.
 class PageFiles {
 public:
@@ -97,15 +107,42 @@ struct ConversionReport {
     std::string Summary() const;
 };
 
+class PageReader;
+
+// A whole document in one file: pages added in order, published by Finish. Whatever happens
+// before that, nothing is left at the final name or anywhere else.
+class DocumentFile {
+public:
+    virtual ~DocumentFile() = default;
+    // The reason the file cannot be started, else "".
+    virtual std::string Start() = 0;
+    // Adds the current page of `document`; the reason it failed, or "" on success.
+    virtual std::string AddPage(const TiffDocument& document) = 0;
+    virtual std::string Finish() = 0;
+};
+
+// Encodes the page `reader` reads as a baseline JPEG into `out`; the reason it failed, or "".
+std::string EncodeJpeg(PageReader& reader, int quality, std::FILE* out);
+
 // Encodes the current page of `document` into `out`; the reason it failed, or "" on success.
 std::string ConvertPage(const TiffDocument& document, int quality, std::FILE* out);
+std::string ConvertPageToPng(const TiffDocument& document, std::FILE* out);
 
-// Converts every page of the main directory chain, from the current one on. A failed page is
-// discarded and the pages after it are still converted.
-ConversionReport ConvertPages(const TiffDocument& document, int quality, PageFiles& files);
+using PageEncoder = std::function<std::string(const TiffDocument&, std::FILE*)>;
 
-// Converts the file at `path` into "<stem>-0001.jpg", "<stem>-0002.jpg", ... beside it.
-ConversionReport ConvertFile(const std::string& path, int quality);
+// Converts every page of the main directory chain, from the current one on, into a file of its
+// own. A failed page is discarded and the pages after it are still converted.
+ConversionReport ConvertPages(const TiffDocument& document, const PageEncoder& encode,
+                              PageFiles& files);
+
+// Converts every page of the main directory chain, from the current one on, into `file`. The
+// first failed page ends the conversion and `file` is left unpublished.
+ConversionReport ConvertDocument(const TiffDocument& document, DocumentFile& file);
+
+// Converts the file at `path` beside it: into "<stem>-0001.jpg", "<stem>-0002.jpg", ... (or
+// ".png") a page each, or into "<stem>-all.tif" or "<stem>-all.pdf".
+ConversionReport ConvertFile(const std::string& path, int quality,
+                             OutputFormat format = OutputFormat::Jpeg);
 
 // How long the program may take over a file of `fileSize` bytes before its watchdog stops it:
 // a minute, and a second more for each KiB. The slowest real pages (a 1 GiB raster from a few

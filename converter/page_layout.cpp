@@ -211,6 +211,46 @@ Density ReadDensity(TIFF* tiff) {
     return {jfifUnit, *densityX, *densityY};
 }
 
+Resolution ReadResolution(TIFF* tiff) {
+    Resolution resolution;
+    float x = 0;
+    float y = 0;
+    if (!TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x)) {
+        return resolution;
+    }
+    if (!TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y)) {
+        y = x;
+    }
+    // Damage shows as zero, negative, endless or absurd values; the page then has none.
+    const auto usable = [](float value) {
+        return std::isfinite(value) && value >= 0.01f && value <= 1e6f;
+    };
+    if (!usable(x) || !usable(y)) {
+        return resolution;
+    }
+    resolution.x = x;
+    resolution.y = y;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &resolution.unit);
+    if (!OneOf(resolution.unit, {RESUNIT_NONE, RESUNIT_INCH, RESUNIT_CENTIMETER})) {
+        resolution.unit = RESUNIT_NONE;
+    }
+    return resolution;
+}
+
+std::optional<std::pair<double, double>> Resolution::PerInch() const {
+    if (!known() || unit == RESUNIT_NONE) {
+        return std::nullopt;
+    }
+    const double scale = unit == RESUNIT_CENTIMETER ? 2.54 : 1.0;
+    return std::make_pair(x * scale, y * scale);
+}
+
+bool IsBilevel(const Layout& layout) {
+    return layout.bitsPerSample == 1 && layout.samplesPerPixel == 1 &&
+           (layout.photometric == PHOTOMETRIC_MINISWHITE ||
+            layout.photometric == PHOTOMETRIC_MINISBLACK);
+}
+
 std::optional<SampleConverter> NativeConverter(TIFF* tiff, const Layout& layout) {
     if (!OneOf(layout.sampleFormat, {SAMPLEFORMAT_UINT, SAMPLEFORMAT_VOID}) ||
         layout.compression == COMPRESSION_OJPEG) {

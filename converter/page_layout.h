@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <tiffio.h>
 
@@ -40,6 +41,21 @@ std::string CheckStriles(TIFF* tiff, std::uint64_t fileSize, std::uint64_t& larg
 std::string CheckPageSize(TIFF* tiff, const Layout& layout, int components);
 
 Density ReadDensity(TIFF* tiff);
+
+// The resolution as stored, for formats that carry it more finely than JFIF.
+struct Resolution {
+    float x = 0;
+    float y = 0;
+    std::uint16_t unit = RESUNIT_NONE;
+    bool known() const { return x > 0 && y > 0; }
+    // Pixels per inch across and down, or nothing without a known unit.
+    std::optional<std::pair<double, double>> PerInch() const;
+};
+
+Resolution ReadResolution(TIFF* tiff);
+
+// One sample of one bit, black and white: the pages fax codes and 1-bit outputs are for.
+bool IsBilevel(const Layout& layout);
 
 // The converter for the kinds decoded from libtiff's own rows; nothing for the rest, which
 // go through libtiff's RGBA reader.

@@ -295,10 +295,14 @@ std::unique_ptr<PageReader> PageReader::Open(const TiffDocument& document, std::
     if (!error.empty()) {
         return nullptr;
     }
-    if (converter) {
-        return OpenNative(document, page, layout, std::move(*converter), compressed, error);
+    auto reader = converter
+                      ? OpenNative(document, page, layout, std::move(*converter), compressed, error)
+                      : OpenRgba(document, page, layout, compressed, error);
+    if (reader) {
+        reader->bilevel_ = IsBilevel(layout) && page.components == 1;
+        reader->resolution_ = ReadResolution(tiff);
     }
-    return OpenRgba(document, page, layout, compressed, error);
+    return reader;
 }
 
 PageReader::PageReader(const TiffDocument& document, const JpegPage& page, std::uint32_t bandHeight)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "jpeg_page_writer.h"
+#include "page_layout.h"
 
 typedef struct tiff TIFF;
 
@@ -25,6 +26,9 @@ public:
 
     // Size, colour type and resolution; the quality is left to the caller.
     const JpegPage& page() const { return page_; }
+    // One bit a pixel, black and white: its rows hold only 0 and 255.
+    bool bilevel() const { return bilevel_; }
+    const Resolution& resolution() const { return resolution_; }
     // Fills `row` (width * components bytes) with the next row, or says why it cannot.
     bool ReadRow(std::uint8_t* row);
     const std::string& error() const { return error_; }
@@ -47,6 +51,8 @@ private:
     std::uint32_t bandEnd_ = 0;
     std::uint32_t nextRow_ = 0;
     std::string error_;
+    bool bilevel_ = false;
+    Resolution resolution_;
 };
 
 }  // namespace vellumax::converter

@@ -657,7 +657,10 @@ INSTANTIATE_TEST_SUITE_P(
                       QStringList{"-xall", "-q", "-5", "-out", "jpeg", "FILE"},
                       QStringList{"-xall", "-q", "8x", "-out", "jpeg", "FILE"},
                       QStringList{"-xall", "-q", "", "-out", "jpeg", "FILE"},
-                      QStringList{"-xall", "-q", "85", "-out", "png", "FILE"},
+                      QStringList{"-xall", "-q", "85", "-out", "gif", "FILE"},
+                      QStringList{"-xall", "-q", "85", "-out", "JPEG", "FILE"},
+                      QStringList{"-xall", "-q", "85", "-out", "", "FILE"},
+                      QStringList{"-xall", "-q", "85", "-out", "pdf"},
                       QStringList{"-xall", "-q", "85", "-out", "jpeg", ""},
                       QStringList{"-xall", "-q", "85", "-out", "jpeg", "FILE", "FILE"}));
 
