@@ -298,30 +298,9 @@ TEST_F(ConversionRunTest, EveryGoodDocumentIsConvertedAndEveryCorruptOneListed) 
     EXPECT_TRUE(QDir(temp.path()).isEmpty()) << "the run's folder is gone";
 }
 
-// Writes four grey pages of widths 21 to 24; the third does not say how its samples are
-// coloured, so the converter cannot make a picture of it.
-void WriteDocumentWithABadThirdPage(const QString& path) {
-    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    ASSERT_NE(tiff, nullptr);
-    for (int page = 1; page <= 4; ++page) {
-        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 20 + page);
-        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 12);
-        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-        if (page != 3) {
-            TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        }
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 12);
-        std::vector<unsigned char> pixels(std::size_t(20 + page) * 12, 128);
-        TIFFWriteEncodedStrip(tiff, 0, pixels.data(), tmsize_t(pixels.size()));
-        ASSERT_EQ(TIFFWriteDirectory(tiff), 1);
-    }
-    TIFFClose(tiff);
-}
-
 TEST_F(ConversionRunTest, PagesKeepTheirOwnNumbersWhenOneCannotBeConverted) {
     const QString path = sources.path() + "/ledger.mdi";
-    WriteDocumentWithABadThirdPage(path);
+    testing::WriteDocumentWithABadThirdPage(path);
     list.Append(path);
     Convert();
     EXPECT_EQ(FailureLines().value(0),

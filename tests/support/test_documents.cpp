@@ -67,6 +67,25 @@ void WriteBlankBilevelDocument(const QString& path, int pages, QSize size) {
     TIFFClose(tiff);
 }
 
+void WriteDocumentWithABadThirdPage(const QString& path) {
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tiff, nullptr);
+    for (int page = 1; page <= 4; ++page) {
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 20 + page);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 12);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+        if (page != 3) {
+            TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        }
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 12);
+        std::vector<unsigned char> pixels(std::size_t(20 + page) * 12, 128);
+        TIFFWriteEncodedStrip(tiff, 0, pixels.data(), tmsize_t(pixels.size()));
+        ASSERT_EQ(TIFFWriteDirectory(tiff), 1);
+    }
+    TIFFClose(tiff);
+}
+
 namespace {
 struct JpegErrors {
     jpeg_error_mgr manager;

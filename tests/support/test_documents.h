@@ -14,6 +14,10 @@ void WriteGreyDocument(const QString& path, const QList<QSize>& pages, bool imag
 // large, and slow to turn into JPEG when large.
 void WriteBlankBilevelDocument(const QString& path, int pages, QSize size);
 
+// Writes four grey pages of widths 21 to 24 and 12 rows; the third does not say how its samples
+// are coloured, so no picture can be made of it.
+void WriteDocumentWithABadThirdPage(const QString& path);
+
 // The pixel size of a JPEG file, or an empty size when it is no readable JPEG.
 QSize JpegSize(const QString& path);
 
