@@ -304,37 +304,45 @@ bool PageDecoder::ReadRow(std::span<std::uint8_t> rgb) {
     return true;
 }
 
-void PageDecoder::WriteRow(std::uint32_t planeRow, std::span<std::uint8_t> rgb) const {
+void PageDecoder::WriteRow(std::uint32_t planeRow, std::span<std::uint8_t> rgb) {
     const Plane& luma = *planes_[0];
     const std::uint32_t chromaWidth = planes_[1]->width();
     const std::uint32_t chromaHeight = planes_[1]->height();
     // Chroma sits between the luma samples it covers, so each luma sample takes 9/16 of the
-    // nearest chroma sample and the rest from the next ones toward it.
+    // nearest chroma sample and the rest from the next ones toward it: 3/4 of its own chroma
+    // row and 1/4 of the nearer one, mixed once per chroma sample, then the same across.
     const std::uint32_t chromaRow = planeRow / 2;
     const std::uint32_t nearRow =
         planeRow % 2 ? std::min(chromaRow + 1, chromaHeight - 1) : (chromaRow ? chromaRow - 1 : 0);
-    const std::int32_t* y = luma.Row(planeRow);
-    std::array<const std::int32_t*, 2> own{planes_[1]->Row(chromaRow), planes_[2]->Row(chromaRow)};
-    std::array<const std::int32_t*, 2> near{planes_[1]->Row(nearRow), planes_[2]->Row(nearRow)};
-    for (std::uint32_t x = 0; x < frame().width; ++x) {
-        const std::uint32_t column = x / 2;
-        const std::uint32_t nearColumn =
-            x % 2 ? std::min(column + 1, chromaWidth - 1) : (column ? column - 1 : 0);
-        std::array<std::int32_t, 2> chroma{};
-        for (std::size_t c = 0; c < 2; ++c) {
-            chroma[c] = (9 * own[c][column] + 3 * own[c][nearColumn] + 3 * near[c][column] +
-                         near[c][nearColumn] + 8) >>
-                        4;
+    // Each channel's mix has one repeated sample at either end, for the page's borders.
+    const std::size_t stride = std::size_t{chromaWidth} + 2;
+    mixed_.resize(2 * stride);
+    for (std::size_t c = 0; c < 2; ++c) {
+        const std::int32_t* own = planes_[1 + c]->Row(chromaRow);
+        const std::int32_t* near = planes_[1 + c]->Row(nearRow);
+        std::int32_t* mix = mixed_.data() + c * stride + 1;
+        for (std::uint32_t column = 0; column < chromaWidth; ++column) {
+            mix[column] = 3 * own[column] + near[column];
         }
-        const std::int32_t co = chroma[0];
-        const std::int32_t cg = chroma[1];
+        mix[-1] = mix[0];
+        mix[chromaWidth] = mix[chromaWidth - 1];
+    }
+    const std::int32_t* y = luma.Row(planeRow);
+    const std::int32_t* coMix = mixed_.data() + 1;
+    const std::int32_t* cgMix = mixed_.data() + stride + 1;
+    std::uint8_t* out = rgb.data();
+    for (std::uint32_t x = 0; x < frame().width; ++x, out += 3) {
+        const std::int32_t column = static_cast<std::int32_t>(x / 2);
+        const std::int32_t nearColumn = x % 2 ? column + 1 : column - 1;
+        const std::int32_t co = (3 * coMix[column] + coMix[nearColumn] + 8) >> 4;
+        const std::int32_t cg = (3 * cgMix[column] + cgMix[nearColumn] + 8) >> 4;
         const std::int32_t t = y[x] - (cg >> 1);
         const std::int32_t green = t + cg;
         const std::int32_t blue = t - (co >> 1);
         const std::int32_t red = blue + co;
-        rgb[3 * std::size_t{x}] = ToByte(red);
-        rgb[3 * std::size_t{x} + 1] = ToByte(green);
-        rgb[3 * std::size_t{x} + 2] = ToByte(blue);
+        out[0] = ToByte(red);
+        out[1] = ToByte(green);
+        out[2] = ToByte(blue);
     }
 }
 

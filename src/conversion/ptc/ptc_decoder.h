@@ -63,12 +63,13 @@ private:
     bool DecodeStripe(std::uint32_t stripe);
     bool Conceal(std::uint32_t stripe, std::uint32_t chunk, int channel,
                  std::span<std::int32_t> values);
-    void WriteRow(std::uint32_t planeRow, std::span<std::uint8_t> rgb) const;
+    void WriteRow(std::uint32_t planeRow, std::span<std::uint8_t> rgb);
 
     std::vector<std::uint8_t> bytes_;
     Stream stream_;
     std::array<std::unique_ptr<Plane>, kChannels> planes_;
     std::vector<std::int32_t> values_;
+    std::vector<std::int32_t> mixed_;  // chroma mixed down for the row being written
     std::uint32_t nextRow_ = 0;
     std::uint32_t stepsDone_ = 0;
     Damage damage_;
