@@ -42,6 +42,23 @@ void Release(int slot) {
     }
 }
 
+// Holds signals back while a file comes into being or takes its final name, so that the
+// watchdog's handler finds every temporary file in the list and never one already published.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t all;
+        sigfillset(&all);
+        sigprocmask(SIG_BLOCK, &all, &previous_);
+    }
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
 // mkstemp creates files readable by the owner only; pages get the usual permissions.
 mode_t NewFileMode() {
     const mode_t mask = umask(0);
@@ -58,6 +75,7 @@ bool TemporaryFile::Create(const std::filesystem::path& folder, const std::strin
     const std::string pattern = (folder / (".page-" + tag + "-XXXXXX")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
+    const SignalsHeld held;
     const int descriptor = mkstemp(name.data());
     if (descriptor < 0) {
         error = "cannot create a file in " + folder.string() + ": " + std::strerror(errno);
@@ -108,6 +126,7 @@ std::string TemporaryFile::Publish(const std::filesystem::path& target) {
     }
     if (ok) {
         chmod(path_.c_str(), NewFileMode());
+        const SignalsHeld held;
         if (std::rename(path_.c_str(), target.c_str()) == 0) {
             Release(std::exchange(slot_, -1));
             path_.clear();

@@ -153,6 +153,53 @@ TEST_F(ProgramTest, TreeKeepsTheFoldersAndAnUnsearchedFolderFailsTheRun) {
     EXPECT_EQ(Written(out.path() + "/1998/march"), QStringList({"scan_1.jpg"}));
 }
 
+struct FormatCase {
+    const char* format;
+    QStringList written;  // for a.mdi of two pages and b.mdi of one
+};
+void PrintTo(const FormatCase& row, std::ostream* out) {
+    *out << row.format;
+}
+
+class OutputFormatTest : public ProgramTest, public ::testing::WithParamInterface<FormatCase> {};
+
+// Each format gives its own files and nothing else; a damaged document gives its failure line
+// and no file.
+TEST_P(OutputFormatTest, WritesItsFilesAndNoneForAFailedDocument) {
+    Document("a.mdi", 2);
+    Document("b.mdi");
+    testing::MakeFile(in.path() + "/broken.mdi", QByteArray("II*\0 and no more", 16));
+    const Result result =
+        Run({"--convert", "--format", GetParam().format, "--out", out.path(), in.path()});
+    EXPECT_EQ(result.status, 1) << result.errors.toStdString();
+    EXPECT_TRUE(result.output.contains("/broken.mdi (321 (Invalid file format"))
+        << result.output.toStdString();
+    EXPECT_EQ(Written(out.path()), GetParam().written);
+    EXPECT_TRUE(QDir(temp.path()).isEmpty());
+}
+INSTANTIATE_TEST_SUITE_P(Formats, OutputFormatTest,
+                         ::testing::Values(FormatCase{"jpeg", {"a_1.jpg", "a_2.jpg", "b_1.jpg"}},
+                                           FormatCase{"png", {"a_1.png", "a_2.png", "b_1.png"}},
+                                           FormatCase{"tiff", {"a.tif", "b.tif"}},
+                                           FormatCase{"pdf", {"a.pdf", "b.pdf"}}),
+                         [](const auto& info) { return std::string(info.param.format); });
+
+// A TIFF document converted beside itself to TIFF would be replaced by its own copy.
+TEST_F(ProgramTest, NeverWritesOverADocumentItConverts) {
+    const QString scan = Document("scan.tif");
+    QFile original(scan);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    original.close();
+    const Result result = Run({"--convert", "--format", "tiff", "--ext", "tif", in.path()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.output.contains(scan + " (58 (File already exists: " + scan +
+                                       " is a document being converted)) "))
+        << result.output.toStdString();
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(original.readAll(), before);
+}
+
 TEST_F(ProgramTest, WritesBesideEachSourceByDefault) {
     const QString document = Document("deep/scan.2019.mdi");
     EXPECT_EQ(Run({"--convert", document}).status, 0);
