@@ -440,7 +440,9 @@ public:
     }
 
     std::optional<ReaderFailure> Commit(const QString& target) {
-        if (::fdatasync(descriptor_.get()) != 0 || descriptor_.Close() != 0) {
+        // Not flushed: the file lives for one conversion in the run's own folder, and a crash
+        // takes the run with it.
+        if (descriptor_.Close() != 0) {
             return AccessError(SystemReason(errno, FileAccess::Write));
         }
         if (::rename(path_.constData(), QFile::encodeName(target).constData()) != 0) {

@@ -68,7 +68,8 @@ mode_t NewFileMode() {
 }
 
 // Copies into a fresh file of a short name in the target's folder (mkstemp creates it
-// exclusively, so a link planted there is never followed) and renames it onto the target.
+// exclusively, so a link planted there is never followed), flushes it to the disk and renames
+// it onto the target.
 int CopyThenRename(const QByteArray& page, const QByteArray& target) {
     const QByteArray folder = QFile::encodeName(FolderOf(QFile::decodeName(target)));
     QByteArray temporary = folder + kTemporaryPattern;
@@ -80,8 +81,6 @@ int CopyThenRename(const QByteArray& page, const QByteArray& target) {
     if (copy.get() < 0) {
         return errno;
     }
-    // The copy is flushed to the disk before it takes the page's name: people delete their
-    // originals once the pages are there.
     const bool written = ::fchmod(copy.get(), NewFileMode()) == 0 &&
                          CopyAll(source.get(), copy.get()) && ::fsync(copy.get()) == 0;
     const int error = errno;
@@ -106,10 +105,23 @@ struct OptionsFree {
 int DeliverPage(const QString& page, const QString& target) {
     const QByteArray from = QFile::encodeName(page);
     const QByteArray to = QFile::encodeName(target);
-    if (::rename(from.constData(), to.constData()) == 0) {
-        return 0;
+    struct stat pageInfo {};
+    struct stat folderInfo {};
+    if (::stat(from.constData(), &pageInfo) != 0) {
+        return errno;
     }
-    return errno == EXDEV ? CopyThenRename(from, to) : errno;
+    const QByteArray folder = QFile::encodeName(FolderOf(target));
+    if (::stat(folder.constData(), &folderInfo) != 0 || folderInfo.st_dev != pageInfo.st_dev) {
+        return CopyThenRename(from, to);
+    }
+    // On the disk before it takes its name, as a copy is: people delete their originals once
+    // the pages are there.
+    const Descriptor file(::open(from.constData(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0 || ::fsync(file.get()) != 0 ||
+        ::rename(from.constData(), to.constData()) != 0) {
+        return errno;
+    }
+    return 0;
 }
 
 int ConverterPageNumber(const QString& name, const QString& stem, const QString& extension) {

@@ -6,9 +6,10 @@
 namespace vellumax {
 
 // Puts a finished page at its final name: renamed there when both are on one file system,
-// else copied into a fresh file beside the final name and renamed onto it. Either way a link
-// or an old page at the final name is replaced, never what a link points to, and the page is
-// there whole or not at all. Returns 0, or the errno of the failure.
+// else copied into a fresh file beside the final name and renamed onto it. Either way it is
+// flushed to the disk first; a link or an old page at the final name is replaced, never what a
+// link points to, and the page is there whole or not at all. Returns 0, or the errno of the
+// failure.
 int DeliverPage(const QString& page, const QString& target);
 
 // The page number in a name the page converter gives ("document-0003.jpg" is page 3 for the
