@@ -81,6 +81,19 @@ public:
         for (std::uint32_t left = 0; left < width_; left += kMacroblockColumns) {
             InverseCoreTransform(DcGrid(BottomRow(stripe), left));
         }
+        // The two block rows along the top and bottom of the page lie outside every 4×4
+        // window; the encoder filters them across each macroblock edge on their own.
+        const std::uint32_t blockRows = layout_.blockRows;
+        for (std::uint32_t outer = 0; outer < 2; ++outer) {
+            if (stripe == 0) {
+                EdgeFilterAlongRow(BottomRow(stripe) - (2 + outer) * blockRows, kMacroblockColumns,
+                                   kBlockColumns);
+            }
+            if (IsLast(stripe)) {
+                EdgeFilterAlongRow(BottomRow(stripe) - outer * blockRows, kMacroblockColumns,
+                                   kBlockColumns);
+            }
+        }
     }
 
     // Filters the block DCs across the edge above `stripe` (macroblocks are one stripe high):
@@ -89,6 +102,12 @@ public:
         const std::uint32_t bottom = stripe * stripeRows_ + 2 * layout_.blockRows - 1;
         for (std::uint32_t edge = kMacroblockColumns; edge < width_; edge += kMacroblockColumns) {
             InverseOverlapFilter(DcGrid(bottom, edge - 2 * kBlockColumns));
+        }
+        // So are the two block columns along the page's left and right borders, across each
+        // edge between macroblock rows.
+        for (const std::uint32_t column :
+             {0U, kBlockColumns, width_ - 2 * kBlockColumns, width_ - kBlockColumns}) {
+            EdgeFilterDownColumn(bottom, column, layout_.blockRows);
         }
     }
 
@@ -114,6 +133,19 @@ public:
             for (std::uint32_t left = 2; left + kBlockColumns <= width_; left += kBlockColumns) {
                 InverseOverlapFilter(SampleGrid(row + 3, left));
             }
+            // The two sample columns along either side of the page are filtered on their own,
+            // as at the second level: left unfiltered, they stay flat within each block.
+            for (const std::uint32_t column : {0U, 1U, width_ - 2, width_ - 1}) {
+                EdgeFilterDownColumn(row + 3, column, 1);
+            }
+        }
+        for (std::uint32_t outer = 0; outer < 2; ++outer) {
+            if (stripe == 0) {
+                EdgeFilterAlongRow(top + outer, kBlockColumns, 1);
+            }
+            if (IsLast(stripe)) {
+                EdgeFilterAlongRow(top + stripeRows_ - 1 - outer, kBlockColumns, 1);
+            }
         }
     }
 
@@ -127,6 +159,14 @@ private:
         const std::uint32_t top = stripe * stripeRows_;
         const std::uint32_t first = stripe == 0 ? top + 1 : top - 1;
         const std::uint32_t end = top + stripeRows_ - 1;
+        // The page's top and bottom sample rows lie outside every window, and are filtered
+        // across block columns on their own.
+        if (stripe == 0) {
+            EdgeFilterAlongRow(top, kBlockColumns, 1);
+        }
+        if (IsLast(stripe)) {
+            EdgeFilterAlongRow(end, kBlockColumns, 1);
+        }
         for (std::uint32_t row = first; row < end; ++row) {
             std::int32_t* samples = Row(row);
             for (std::uint32_t left = 2; left + kBlockColumns <= width_; left += kBlockColumns) {
@@ -144,6 +184,23 @@ private:
     }
 
     std::uint32_t BottomRow(std::uint32_t stripe) const { return (stripe + 1) * stripeRows_ - 1; }
+    bool IsLast(std::uint32_t stripe) const { return stripe + 1 == height_ / stripeRows_; }
+
+    // The four-sample edge filter across every edge `spacing` apart along `row`, on samples
+    // `step` apart.
+    void EdgeFilterAlongRow(std::uint32_t row, std::uint32_t spacing, std::uint32_t step) {
+        std::int32_t* samples = Row(row);
+        for (std::uint32_t edge = spacing; edge < width_; edge += spacing) {
+            InverseEdgeFilter(samples[edge - 2 * step], samples[edge - step], samples[edge],
+                              samples[edge + step]);
+        }
+    }
+
+    // The four-sample edge filter up `column` from `bottom`, on rows `rowStep` apart.
+    void EdgeFilterDownColumn(std::uint32_t bottom, std::uint32_t column, std::uint32_t rowStep) {
+        InverseEdgeFilter(Row(bottom)[column], Row(bottom - rowStep)[column],
+                          Row(bottom - 2 * rowStep)[column], Row(bottom - 3 * rowStep)[column]);
+    }
 
     // Four rows upward from `bottom`, `rowStep` apart, and every `columnStep`th sample from
     // `left`. A block's DC is its bottom left sample.
