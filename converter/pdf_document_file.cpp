@@ -14,6 +14,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 #include <qpdf/Pipeline.hh>
+#include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -82,7 +83,7 @@ bool PdfTakesAsStored(TIFF* tiff) {
 }  // namespace
 
 PdfDocumentFile::PdfDocumentFile(std::string inputPath, int quality)
-    : inputPath_(std::move(inputPath)), quality_(quality) {}
+    : inputPath_(std::move(inputPath)), quality_(quality), pdf_(std::make_unique<QPDF>()) {}
 
 PdfDocumentFile::~PdfDocumentFile() = default;
 
@@ -93,8 +94,8 @@ std::string PdfDocumentFile::Start() {
         return error;
     }
     try {
-        pdf_.emptyPDF();
-        pdf_.setSuppressWarnings(true);
+        pdf_->emptyPDF();
+        pdf_->setSuppressWarnings(true);
     } catch (const std::exception& exception) {
         return std::string("cannot start the PDF: ") + exception.what();
     }
@@ -178,7 +179,7 @@ std::string PdfDocumentFile::AddPage(const TiffDocument& document) {
     const long start = std::ftell(data);
     QPDFObjectHandle filter;
     QPDFObjectHandle parameters = QPDFObjectHandle::newNull();
-    QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf_);
+    QPDFObjectHandle image = QPDFObjectHandle::newStream(pdf_.get());
     QPDFObjectHandle dictionary = image.getDict();
     dictionary.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
     dictionary.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
@@ -231,7 +232,7 @@ std::string PdfDocumentFile::AddPage(const TiffDocument& document) {
     const double width = page.width * 72.0 / dpiX;
     const double height = page.height * 72.0 / dpiY;
     const QPDFObjectHandle contents = QPDFObjectHandle::newStream(
-        &pdf_, "q " + Number(width) + " 0 0 " + Number(height) + " 0 0 cm /Im0 Do Q\n");
+        pdf_.get(), "q " + Number(width) + " 0 0 " + Number(height) + " 0 0 cm /Im0 Do Q\n");
     QPDFObjectHandle images = QPDFObjectHandle::newDictionary();
     images.replaceKey("/Im0", image);
     QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
@@ -242,7 +243,7 @@ std::string PdfDocumentFile::AddPage(const TiffDocument& document) {
                                            Real(0), Real(0), Real(width), Real(height)}));
     pageObject.replaceKey("/Resources", resources);
     pageObject.replaceKey("/Contents", contents);
-    QPDFPageDocumentHelper(pdf_).addPage(pdf_.makeIndirectObject(pageObject), false);
+    QPDFPageDocumentHelper(*pdf_).addPage(pdf_->makeIndirectObject(pageObject), false);
     return {};
 }
 
@@ -252,7 +253,7 @@ std::string PdfDocumentFile::Finish() {
         return std::string("cannot write the page data: ") + std::strerror(errno);
     }
     try {
-        QPDFWriter writer(pdf_);
+        QPDFWriter writer(*pdf_);
         writer.setOutputFile(target.c_str(), output_.stream(), false);
         // Images go out exactly as coded; only the small page contents are compressed.
         writer.setDecodeLevel(qpdf_dl_none);

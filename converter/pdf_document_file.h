@@ -3,10 +3,10 @@
 #include <memory>
 #include <string>
 
-#include <qpdf/QPDF.hh>
-
 #include "page_converter.h"
 #include "temporary_file.h"
+
+class QPDF;
 
 namespace vellumax::converter {
 
@@ -37,7 +37,7 @@ private:
     int quality_;
     TemporaryFile data_;
     TemporaryFile output_;
-    QPDF pdf_;
+    std::unique_ptr<QPDF> pdf_;
     std::shared_ptr<PageDataProvider> provider_;
 };
 
