@@ -10,48 +10,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "common/colour_stream.h"
 #include "conversion/ptc/ptc_decoder.h"
 #include "edge_ratio/edge_ratio_meter.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using vellumax::ptc::EdgeRatioMeter;
+using vellumax::tools::Bytes;
 
 constexpr const char* kChannelNames[] = {"Y", "Co", "Cg"};
-
-std::uint32_t ReadLittle(const Bytes& bytes, std::size_t at, int size) {
-    std::uint32_t value = 0;
-    for (int index = size - 1; index >= 0; --index) {
-        value = value << 8 | (at + index < bytes.size() ? bytes[at + index] : 0);
-    }
-    return value;
-}
-
-// The one strip of the first page, which holds the codec's stream.
-Bytes FirstStrip(const Bytes& file) {
-    const std::uint32_t page = ReadLittle(file, 4, 4);
-    std::uint32_t offset = 0;
-    std::uint32_t length = 0;
-    for (std::uint32_t entry = 0; entry < ReadLittle(file, page, 2); ++entry) {
-        const std::size_t at = page + 2 + 12 * std::size_t{entry};
-        const std::uint32_t tag = ReadLittle(file, at, 2);
-        if (tag == 273) {
-            offset = ReadLittle(file, at + 8, 4);
-        } else if (tag == 279) {
-            length = ReadLittle(file, at + 8, 4);
-        }
-    }
-    if (offset > file.size() || length > file.size() - offset) {
-        return {};
-    }
-    return Bytes(file.begin() + offset, file.begin() + offset + length);
-}
 
 std::string BaseName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -59,8 +30,7 @@ std::string BaseName(const std::string& path) {
 }
 
 bool Measure(const std::string& path, bool positions, const std::string& ppmFolder) {
-    std::ifstream in(path, std::ios::binary);
-    const Bytes stream = FirstStrip(Bytes(std::istreambuf_iterator<char>(in), {}));
+    const Bytes stream = vellumax::tools::ColourStream(path);
     std::string problem;
     const auto decoder =
         vellumax::ptc::PageDecoder::Open(stream, problem, vellumax::ptc::Damage::Conceal);

@@ -23,8 +23,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <random>
@@ -33,14 +31,16 @@
 #include <tuple>
 #include <vector>
 
+#include "common/colour_stream.h"
 #include "conversion/ptc/ptc_decoder.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using vellumax::ptc::PageDecoder;
 using vellumax::ptc::Stream;
 using vellumax::ptc::StreamFrame;
+using vellumax::tools::Bytes;
+using vellumax::tools::ReadLittle;
 
 constexpr std::size_t kHeaderBytes = 86;
 constexpr std::uint32_t kReach = 2;  // stripes and chunks either side that a cut keeps
@@ -48,38 +48,10 @@ constexpr std::uint64_t kSeed = 20240611;
 // A changed page whose pixels move by more than this many levels somewhere is counted apart.
 constexpr int kVisibleLevels = 16;
 
-std::uint32_t ReadLittle(const Bytes& bytes, std::size_t at, int size) {
-    std::uint32_t value = 0;
-    for (int index = size - 1; index >= 0; --index) {
-        value = value << 8 | (at + index < bytes.size() ? bytes[at + index] : 0);
-    }
-    return value;
-}
-
 void PutLittle(Bytes& bytes, std::size_t at, std::uint32_t value, int size) {
     for (int index = 0; index < size; ++index) {
         bytes[at + index] = static_cast<std::uint8_t>(value >> 8 * index);
     }
-}
-
-// The one strip of the first page, which holds the codec's stream.
-Bytes FirstStrip(const Bytes& file) {
-    const std::uint32_t page = ReadLittle(file, 4, 4);
-    std::uint32_t offset = 0;
-    std::uint32_t length = 0;
-    for (std::uint32_t entry = 0; entry < ReadLittle(file, page, 2); ++entry) {
-        const std::size_t at = page + 2 + 12 * std::size_t{entry};
-        const std::uint32_t tag = ReadLittle(file, at, 2);
-        if (tag == 273) {
-            offset = ReadLittle(file, at + 8, 4);
-        } else if (tag == 279) {
-            length = ReadLittle(file, at + 8, 4);
-        }
-    }
-    if (offset > file.size() || length > file.size() - offset) {
-        return {};
-    }
-    return Bytes(file.begin() + offset, file.begin() + offset + length);
 }
 
 // Where a tile's chunks start and end, by their length fields, relative to the tile.
@@ -126,9 +98,8 @@ struct Document {
 };
 
 std::optional<Document> LoadDocument(const char* path, std::string& problem) {
-    std::ifstream in(path, std::ios::binary);
     Document document;
-    document.stream = FirstStrip(Bytes(std::istreambuf_iterator<char>(in), {}));
+    document.stream = vellumax::tools::ColourStream(path);
     const auto stream = Stream::Parse(document.stream, problem);
     if (!stream) {
         return std::nullopt;
