@@ -180,15 +180,23 @@ void MainWindow::CreateControls() {
     ProgressBar1->setTextVisible(true);
 }
 
+// The design's order, less the bar and the frames, which never take the focus: chaining a
+// frame ties in its children wherever the frame stands, and the slider came right after Help.
 void MainWindow::SetTabOrder() {
-    const QList<QWidget*> order = {ListView1,   PushButton1, PushButton4, PushButton2, PushButton6,
-                                   PushButton7, PushButton3, Frame5,      Frame3,      Text1,
-                                   PushButton9, Option1,     Option2,     Frame2,      Slider1};
-    QWidget::setTabOrder(ListView1, ProgressBar1);
-    QWidget::setTabOrder(ProgressBar1, PushButton1);
-    for (qsizetype i = 2; i < order.size(); ++i) {
+    const QList<QWidget*> order = {ListView1,   PushButton1, PushButton4, PushButton2,
+                                   PushButton6, PushButton7, PushButton3, Text1,
+                                   PushButton9, Option1,     Option2,     Slider1};
+    for (qsizetype i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }
+}
+
+bool MainWindow::IsEnterKey(QEvent* event) {
+    if (event->type() != QEvent::KeyPress) {
+        return false;
+    }
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
 }
 
 void MainWindow::WatchPointerMoves() {
@@ -233,7 +241,6 @@ void MainWindow::Form_Load() {
     report.Run(106, [&] { MaybeOpenVendorSite(); });
     report.Run(126, [&] { setWindowTitle(kProductName); });
     report.Run(126, [&] { setWindowIcon(QIcon(":/vellumax.png")); });
-    report.Run(126, [&] { QGuiApplication::setApplicationDisplayName(ApplicationTitle()); });
     report.Run(128, [&] { fileList_->SetHeaderText(" MDI File(s)"); });
     report.Run(130, [&] { ListView1->setColumnWidth(0, Pixels(7000)); });
     report.Run(132, [&] { Text1->setText(ReadSetting("Text1", DefaultOutputFolder())); });
@@ -307,6 +314,11 @@ void MainWindow::setMousePointer(int value) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (auto* button = qobject_cast<QPushButton*>(watched);
+        button != nullptr && IsEnterKey(event)) {
+        button->click();  // Enter presses the focused button, as Space does
+        return true;
+    }
     if (event->type() == QEvent::MouseMove && !isBusy()) {
         auto* widget = static_cast<QWidget*>(watched);
         const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();

@@ -56,6 +56,7 @@ private:
     void CreateControls();
     void ConnectHandlers();
     void SetTabOrder();
+    static bool IsEnterKey(QEvent* event);
     void WatchPointerMoves();
 
     void Form_Load();

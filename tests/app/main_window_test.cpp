@@ -69,7 +69,8 @@ TEST_F(MainWindowTest, FirstStartWithAnEmptyStore) {
     Open();
     EXPECT_TRUE(dialogs.requests().empty());
     EXPECT_EQ(window->windowTitle(), "Vellumax");
-    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Vellumax");
+    // A display name would be added to every window's title, the dialogs' too.
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
     EXPECT_EQ(window->fileList().headerData(0, Qt::Horizontal).toString(), " MDI File(s)");
     EXPECT_EQ(window->fileList().Count(), 0);
     EXPECT_EQ(Find<QTreeView>("ListView1")->columnWidth(0), 467);
@@ -437,12 +438,28 @@ TEST_F(FileListWindowTest, OnlyAShellFileDropIsTakenAndAddedAsDelivered) {
     EXPECT_EQ(Texts().mid(3), QStringList({"/nowhere/notes.txt", "/tmp/x y.mdi"}));
 }
 
+TEST_F(MainWindowTest, TabVisitsTheControlsInTheDesignsOrder) {
+    Open();
+    QStringList visited;
+    QWidget* widget = Find<QWidget>("ListView1");
+    do {
+        if ((widget->focusPolicy() & Qt::TabFocus) != 0 && !widget->objectName().isEmpty()) {
+            visited << widget->objectName();
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget->objectName() != "ListView1");
+    EXPECT_EQ(visited, QStringList({"ListView1", "PushButton1", "PushButton4", "PushButton2",
+                                    "PushButton6", "PushButton7", "PushButton3", "Text1",
+                                    "PushButton9", "Option1", "Option2", "Slider1"}));
+}
+
+// Start Converting is pressed by the mouse, Help by Enter on the focused button.
 TEST_F(MainWindowTest, StartConvertingAndHelpAnswerThroughTheDialogs) {
     Open();
     dialogs.AnswerMessage(MessageAnswer::Ok);
     Find<QPushButton>("PushButton2")->click();
     dialogs.AnswerMessage(MessageAnswer::Yes);
-    Find<QPushButton>("PushButton3")->click();
+    QTest::keyClick(Find<QPushButton>("PushButton3"), Qt::Key_Return);
     ASSERT_EQ(dialogs.messages().size(), 2u);
     EXPECT_EQ(dialogs.messages()[0].text, "No files added.");
     EXPECT_EQ(dialogs.messages()[1].text,
