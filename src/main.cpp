@@ -2,12 +2,12 @@
 #include <QApplication>
 #include <QRandomGenerator>
 #include <QTextStream>
-#include <cstring>
 
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
 #include "conversion/work_folder.h"
+#include "filelist/start_paths.h"
 
 namespace {
 
@@ -30,6 +30,7 @@ int RunWindow(int argc, char* argv[]) {
                                  [] { return QRandomGenerator::global()->generateDouble(); }});
     dialogs.SetOwner(&window);
     window.show();
+    vellumax::AddStartPaths(window.fileList(), QCoreApplication::arguments().mid(1), dialogs);
     return QApplication::exec();
 }
 
@@ -38,6 +39,9 @@ int RunWindow(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     // What killed runs left behind goes now; a window closed during a run leaves its folder too.
     vellumax::RemoveAbandonedWorkFolders();
-    const bool options = argc > 1 && std::strncmp(argv[1], "--", 2) == 0;
-    return options ? RunCommandLine(argc, argv) : RunWindow(argc, argv);
+    QStringList arguments;
+    for (int index = 1; index < argc; ++index) {
+        arguments << QString::fromLocal8Bit(argv[index]);
+    }
+    return vellumax::OpensWindow(arguments) ? RunWindow(argc, argv) : RunCommandLine(argc, argv);
 }

@@ -1,5 +1,7 @@
 #include "platform/sample_files.h"
 
+#include <QDir>
+
 #include "app/startup.h"
 #include "filelist/file_list.h"
 #include "platform/dialogs.h"
@@ -16,7 +18,7 @@ constexpr char kOpenFolderQuestion[] =
     "that you can view them before working with them)?";
 
 void AddSamplesAndOffer(FileList& list, const QString& programFolder, Dialogs& dialogs) {
-    const QString sampleFolder = programFolder + "/Samples/";
+    const QString sampleFolder = SampleFolder(programFolder);
     for (const QString& name : GetFolderFiles(sampleFolder, "*.*")) {
         const QString path = sampleFolder + name;
         if (PathExists(path) && !IsListed(list, path)) {
@@ -31,6 +33,13 @@ void AddSamplesAndOffer(FileList& list, const QString& programFolder, Dialogs& d
 }
 
 }  // namespace
+
+QString SampleFolder(const QString& programFolder) {
+    const QString beside = programFolder + "/Samples/";
+    // An installed program lives in bin/, its samples in share/ beside it.
+    const QString installed = QDir::cleanPath(programFolder + "/../share/vellumax/Samples") + '/';
+    return !IsFolder(beside) && IsFolder(installed) ? installed : beside;
+}
 
 void LoadSampleFiles(FileList& list, const QString& programFolder, Dialogs& dialogs) {
     // A failure ends the load where it happened; what was added stays.
