@@ -179,7 +179,6 @@ std::string EncodeJpeg(PageReader& reader, int quality, std::FILE* out) {
 }
 
 std::string ConvertPage(const TiffDocument& document, int quality, std::FILE* out) {
-    document.log().Clear();
     std::string error;
     const auto reader = PageReader::Open(document, error);
     if (!reader) {
@@ -189,7 +188,6 @@ std::string ConvertPage(const TiffDocument& document, int quality, std::FILE* ou
 }
 
 std::string ConvertPageToPng(const TiffDocument& document, std::FILE* out) {
-    document.log().Clear();
     std::string error;
     const auto reader = PageReader::Open(document, error);
     if (!reader) {

@@ -168,7 +168,6 @@ std::string PdfDocumentFile::AppendEncodedG4(PageReader& reader) {
 }
 
 std::string PdfDocumentFile::AddPage(const TiffDocument& document) {
-    document.log().Clear();
     std::string error;
     const auto reader = PageReader::Open(document, error);
     if (!reader) {

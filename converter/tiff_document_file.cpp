@@ -193,7 +193,6 @@ std::string TiffDocumentFile::CopyG4Strips(const TiffDocument& document,
 }
 
 std::string TiffDocumentFile::AddPage(const TiffDocument& document) {
-    document.log().Clear();
     log_.Clear();
     std::string error;
     // Opened also for pages copied as they are: it checks their sizes against the limits.

@@ -269,6 +269,7 @@ std::unique_ptr<PageReader> OpenRgba(const TiffDocument& document, JpegPage page
 }  // namespace
 
 std::unique_ptr<PageReader> PageReader::Open(const TiffDocument& document, std::string& error) {
+    document.log().Clear();  // what libtiff said of earlier pages is no reason for this one
     TIFF* tiff = document.handle();
     Layout layout;
     if (!ReadLayout(tiff, layout, error)) {

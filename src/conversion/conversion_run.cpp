@@ -48,14 +48,15 @@ QString ConverterReason(const ConverterOutcome& outcome, const QString& tiffPath
 }
 
 // Why the converter gave fewer pages than the document has, or "" when it gave them all.
-// `expected` is 0 when the document's page count is unknown.
+// `expected` is 0 when the document's page count is unknown; `output` names what it writes.
 QString ConverterTrouble(const ConverterOutcome& outcome, const QString& reason,
-                         const QList<int>& missing, int expected, bool anyPage) {
+                         const QList<int>& missing, int expected, bool anyPage,
+                         const QString& output = "page image") {
     const bool clean = outcome.finished && outcome.exitStatus == 0;
     if (expected > 0 ? missing.isEmpty() : anyPage && clean) {
         return {};
     }
-    QString description = "The page converter wrote no page image";
+    QString description = "The page converter wrote no " + output;
     if (!missing.isEmpty()) {
         description = "The page converter could not convert " + PageNumbersText(missing) + " of " +
                       QString::number(expected);
@@ -167,6 +168,7 @@ std::unique_ptr<WorkFolder> ConversionRun::MakeWorkFolder() {
     });
     return work;
 }
+
 bool ConversionRun::RefusesToStart() {
     if (report_.Holds(104, [&] { return list_.Count() == 0; })) {
         report_.Run(242, [&] { ShowMessage("No files added."); });
@@ -311,8 +313,7 @@ QString ConversionRun::DeliverDocument(const QString& source, const QString& wor
     const QString file = Joined(workFolder, QString(kIntermediateStem) + "-all." + extension);
     if (!outcome.finished || outcome.exitStatus != 0 || !PathExists(file)) {
         const QString reason = ConverterReason(outcome, IntermediatePath(workFolder));
-        return FailureText(321, ConverterTrouble(outcome, reason, {}, 0, false)
-                                    .replace("wrote no page image", "wrote no document"));
+        return FailureText(321, ConverterTrouble(outcome, reason, {}, 0, false, "document"));
     }
     const QString target = outputBase + "." + extension;
     if (const QString refusal = Refusal(source, target); !refusal.isEmpty()) {

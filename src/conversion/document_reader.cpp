@@ -22,6 +22,7 @@
 
 #include "compressed_size.h"
 #include "conversion/ptc/ptc_decoder.h"
+#include "platform/file_descriptor.h"
 #include "platform/runtime_error.h"
 
 namespace vellumax {
@@ -64,29 +65,6 @@ QString SystemReason(int errorNumber, FileAccess access) {
     return reason == AccessError().description ? QString::fromLocal8Bit(std::strerror(errorNumber))
                                                : reason;
 }
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        std::swap(descriptor_, other.descriptor_);
-        return *this;
-    }
-    ~FileDescriptor() {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-    }
-    int get() const { return descriptor_; }
-    // Closes now, so that a late write error is seen.
-    int Close() { return ::close(std::exchange(descriptor_, -1)); }
-
-private:
-    int descriptor_ = -1;
-};
 
 // Collects what libtiff says about one handle, so that nothing reaches the terminal and its
 // words can become the failure's description. Some refusals (a directory chain that loops)

@@ -9,10 +9,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
-#include <utility>
 
 #include <tiffio.h>
 
+#include "platform/file_descriptor.h"
 #include "platform/path_helpers.h"
 
 namespace vellumax {
@@ -20,23 +20,6 @@ namespace vellumax {
 namespace {
 
 constexpr char kTemporaryPattern[] = ".vx-XXXXXX";
-
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    ~Descriptor() {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return descriptor_; }
-    int Close() { return ::close(std::exchange(descriptor_, -1)); }
-
-private:
-    int descriptor_;
-};
 
 bool CopyAll(int from, int to) {
     char buffer[1 << 16];
@@ -73,11 +56,11 @@ mode_t NewFileMode() {
 int CopyThenRename(const QByteArray& page, const QByteArray& target) {
     const QByteArray folder = QFile::encodeName(FolderOf(QFile::decodeName(target)));
     QByteArray temporary = folder + kTemporaryPattern;
-    const Descriptor source(::open(page.constData(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor source(::open(page.constData(), O_RDONLY | O_CLOEXEC));
     if (source.get() < 0) {
         return errno;
     }
-    Descriptor copy(::mkostemp(temporary.data(), O_CLOEXEC));
+    FileDescriptor copy(::mkostemp(temporary.data(), O_CLOEXEC));
     if (copy.get() < 0) {
         return errno;
     }
@@ -116,7 +99,7 @@ int DeliverPage(const QString& page, const QString& target) {
     }
     // On the disk before it takes its name, as a copy is: people delete their originals once
     // the pages are there.
-    const Descriptor file(::open(from.constData(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor file(::open(from.constData(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0 || ::fsync(file.get()) != 0 ||
         ::rename(from.constData(), to.constData()) != 0) {
         return errno;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/file_descriptor.h"
 #include "platform/path_helpers.h"
 #include "platform/runtime_error.h"
 
@@ -135,20 +136,16 @@ void RemoveAbandonedWorkFolders(const QString& parent) {
                                QDir::Dirs | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
         const QString path = parent + '/' + name;
-        const int folder = ::open(QFile::encodeName(path).constData(), kOpenFolder);
-        if (folder < 0) {
-            continue;
-        }
+        const FileDescriptor folder(::open(QFile::encodeName(path).constData(), kOpenFolder));
         struct stat info {};
         struct stat lockInfo {};
         const bool abandoned =
-            ::fstat(folder, &info) == 0 && info.st_uid == ::getuid() &&
-            ::fstatat(folder, kLockFileName, &lockInfo, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(lockInfo.st_mode) && ::flock(folder, LOCK_EX | LOCK_NB) == 0;
+            folder.get() >= 0 && ::fstat(folder.get(), &info) == 0 && info.st_uid == ::getuid() &&
+            ::fstatat(folder.get(), kLockFileName, &lockInfo, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(lockInfo.st_mode) && ::flock(folder.get(), LOCK_EX | LOCK_NB) == 0;
         if (abandoned) {
             QDir(path).removeRecursively();
         }
-        ::close(folder);
     }
 }
 

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace vellumax {
+
+// An open file descriptor, closed when the object goes.
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        std::swap(descriptor_, other.descriptor_);
+        return *this;
+    }
+    ~FileDescriptor() {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+    }
+    int get() const { return descriptor_; }
+    // Closes now, so that a late write error is seen.
+    int Close() { return ::close(std::exchange(descriptor_, -1)); }
+
+private:
+    int descriptor_ = -1;
+};
+
+}  // namespace vellumax
