@@ -229,11 +229,14 @@ void ConversionRun::ConvertEntry(int position, const WorkFolder* work, QString& 
 
     QString outputBase;
     report_.Run(146, [&] { outputBase = OutputBase(source, StripExtension(FileNameOf(source))); });
+    current_ = DocumentOutcome{source};
     const QString trouble =
         work != nullptr ? ConvertDocument(source, work->path(), outputBase) : workFailure_;
     if (!trouble.isEmpty()) {
         report_.Run(160, [&] { failures += OnOneLine(source) + trouble + "\r\n"; });
     }
+    current_.failure = trouble;
+    view_.DocumentFinished(current_);
 }
 
 // One document through the reader, the converter and into place; its failure text, or "".
@@ -281,6 +284,7 @@ QString ConversionRun::DeliverPages(const QString& source, const QString& workFo
         report_.Run(192, [&] { error = DeliverPage(page.value(), target); });
         if (error == 0) {
             delivered_.insert(target, source);
+            current_.outputs << target;
             continue;
         }
         firstError = undelivered.isEmpty() ? error : firstError;
@@ -295,6 +299,7 @@ QString ConversionRun::DeliverPages(const QString& source, const QString& workFo
     }
     const QString tiffPath = IntermediatePath(workFolder);
     const int expected = PagesInTiff(tiffPath);
+    current_.pages = expected;
     if (const QString converter =
             ConverterTrouble(outcome, ConverterReason(outcome, tiffPath),
                              MissingPages(pages, expected), expected, !pages.isEmpty());
@@ -311,6 +316,7 @@ QString ConversionRun::DeliverDocument(const QString& source, const QString& wor
                                        const QString& outputBase, const ConverterOutcome& outcome) {
     const QString extension = view_.Format().extension;
     const QString file = Joined(workFolder, QString(kIntermediateStem) + "-all." + extension);
+    current_.pages = PagesInTiff(IntermediatePath(workFolder));
     if (!outcome.finished || outcome.exitStatus != 0 || !PathExists(file)) {
         const QString reason = ConverterReason(outcome, IntermediatePath(workFolder));
         return FailureText(321, ConverterTrouble(outcome, reason, {}, 0, false, "document"));
@@ -327,6 +333,7 @@ QString ConversionRun::DeliverDocument(const QString& source, const QString& wor
                            NotSaved(target, error));
     }
     delivered_.insert(target, source);
+    current_.outputs << target;
     return {};
 }
 

@@ -4,6 +4,7 @@
 #include <QMap>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 #include "conversion/imaging_adapter.h"
@@ -16,6 +17,14 @@ class Dialogs;
 class FileList;
 class WorkFolder;
 struct ConverterOutcome;
+
+// What became of one document, told as soon as the run is done with it.
+struct DocumentOutcome {
+    QString source;
+    QString failure;      // its failure text as the closing message lists it; "" when converted
+    int pages = 0;        // pages the document has, 0 when it could not be read
+    QStringList outputs;  // the files delivered for it, in page order
+};
 
 // What the run reads from and shows on the window (or whatever stands in for it).
 class ConversionView {
@@ -34,6 +43,8 @@ public:
     virtual QString OutputSubfolder(const QString& /*source*/) const { return {}; }
     // Asked before each document; a front end that can be interrupted stops the run there.
     virtual bool StopRequested() const { return false; }
+    // Each document the run worked on, in list order, once its pages are in place.
+    virtual void DocumentFinished(const DocumentOutcome& /*outcome*/) {}
 };
 
 // How the last run ended, for front ends that report more than the closing message.
@@ -80,6 +91,7 @@ private:
     QString workFailure_;                // why the run has no work folder, as a failure text
     QHash<QString, QString> delivered_;  // files written in this run, and their sources
     QSet<QString> sources_;              // the documents this run converts
+    DocumentOutcome current_;            // the document being converted
 };
 
 }  // namespace vellumax

@@ -39,6 +39,7 @@ public:
     bool SaveToFolder() const override { return saveToFolder; }
     bool SaveBesideSource() const override { return !saveToFolder; }
     int Quality() const override { return 85; }
+    void DocumentFinished(const DocumentOutcome& outcome) override { outcomes << outcome; }
 
     QList<int> pointers;
     QList<double> values;
@@ -46,6 +47,7 @@ public:
     QString outputFolder;
     bool saveToFolder = true;
     std::function<void()> onProgressText;
+    QList<DocumentOutcome> outcomes;
 };
 
 // Stands in for the reader: the sources are TIFF documents already, so saving is a copy;
@@ -210,8 +212,16 @@ TEST_F(ConversionRunTest, ASecondStartDuringARunReturnsAtOnce) {
 TEST_F(ConversionRunTest, FailedDocumentsAreListedInTheClosingMessage) {
     const QString bad = sources.path() + "/unreadable\nscan.mdi";
     list.Append(bad);
-    Source("good.mdi");
+    Source("good.mdi", 2);
     Convert();
+    ASSERT_EQ(view.outcomes.size(), 2);
+    EXPECT_EQ(view.outcomes[0].source, bad);
+    EXPECT_EQ(view.outcomes[0].failure, " (321 (Invalid file format)) ");
+    EXPECT_TRUE(view.outcomes[0].outputs.isEmpty());
+    EXPECT_EQ(view.outcomes[1].failure, "");
+    EXPECT_EQ(view.outcomes[1].pages, 2);
+    EXPECT_EQ(view.outcomes[1].outputs,
+              QStringList({output.path() + "/good_1.jpg", output.path() + "/good_2.jpg"}));
     EXPECT_EQ(ClosingMessage(),
               "Done.\r\n\r\nError #2122:\r\nFollowing files: \r\n" + sources.path() +
                   "/unreadable\\nscan.mdi (321 (Invalid file format)) \r\n\r\ncould not be "
@@ -219,7 +229,7 @@ TEST_F(ConversionRunTest, FailedDocumentsAreListedInTheClosingMessage) {
                   "opened by another program. \r\nPlease email screenshot of this message and "
                   "some of files to " +
                   build_config::kSupportEmail);
-    EXPECT_EQ(OutputNames(), QStringList({"good_1.jpg"}));
+    EXPECT_EQ(OutputNames(), QStringList({"good_1.jpg", "good_2.jpg"}));
 }
 
 TEST_F(ConversionRunTest, ADocumentTheConverterCannotReadIsAFailureNotASuccess) {
