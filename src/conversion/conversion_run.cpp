@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QMap>
 #include <cstring>
+#include <optional>
 
 #include "app/startup.h"
+#include "conversion/document_job.h"
 #include "conversion/helper_tools.h"
 #include "conversion/page_delivery.h"
 #include "conversion/work_folder.h"
@@ -35,10 +37,6 @@ QString Joined(const QString& folder, const QString& name) {
     }
     return NormalizePath(folder + '/' + name);
 }
-
-// The converter reads the document from a short name of its own and writes its pages as
-// "document-0001.jpg" beside it, so no page name in the work folder outgrows the final one.
-constexpr char kIntermediateStem[] = "document";
 
 // The converter's last line names itself and the file it read; the failure line names the
 // document already.
@@ -104,10 +102,6 @@ QString NotSaved(const QString& target, int error) {
     return "not saved: " + OnOneLine(target) + ": " + QString::fromLocal8Bit(std::strerror(error));
 }
 
-QString IntermediatePath(const QString& workFolder) {
-    return Joined(workFolder, QString(kIntermediateStem) + ".tif");
-}
-
 QString ClosingFailureBlock(const QString& failures) {
     return "\r\n\r\nError #2122:\r\nFollowing files: \r\n" + failures +
            "\r\ncould not be operated. They could be opened by another program. \r\n"
@@ -118,11 +112,12 @@ QString ClosingFailureBlock(const QString& failures) {
 }  // namespace
 
 ConversionRun::ConversionRun(FileList& list, Dialogs& dialogs, ConversionView& view,
-                             ImagingFactory imaging)
+                             ImagingFactory imaging, int workers)
     : list_(list),
       dialogs_(dialogs),
       view_(view),
       imaging_(std::move(imaging)),
+      workers_(workers > 0 ? workers : DefaultWorkerCount()),
       report_(dialogs, FormLocation("PushButton2_Click")) {}
 
 void ConversionRun::ShowMessage(const QString& text) {
@@ -204,13 +199,20 @@ QString ConversionRun::ConvertAll(const WorkFolder* work) {
     int count = 0;
     report_.Run(130, [&] { count = list_.Count(); });
     lastRun_.listed = count;
+    std::optional<DocumentJobs> jobs;
+    if (work != nullptr) {
+        jobs.emplace(work->path(), imaging_, workers_);
+    }
     for (int position = 1; position <= count; ++position) {
         if (view_.StopRequested()) {
             lastRun_.stopped = true;
             break;
         }
-        ConvertEntry(position, work, failures);
+        ConvertEntry(position, jobs ? &*jobs : nullptr, failures);
         lastRun_.visited = position;
+    }
+    if (jobs) {
+        jobs->Abandon();
     }
     if (work != nullptr) {
         RemoveEmbeddedTools(work->path(), report_);
@@ -218,7 +220,7 @@ QString ConversionRun::ConvertAll(const WorkFolder* work) {
     return failures;
 }
 
-void ConversionRun::ConvertEntry(int position, const WorkFolder* work, QString& failures) {
+void ConversionRun::ConvertEntry(int position, DocumentJobs* jobs, QString& failures) {
     report_.Run(132, [&] { YieldToEventLoop(); });
     report_.Run(134, [&] { view_.SetMousePointer(kPointerBusy); });
     QString source;
@@ -229,9 +231,10 @@ void ConversionRun::ConvertEntry(int position, const WorkFolder* work, QString& 
 
     QString outputBase;
     report_.Run(146, [&] { outputBase = OutputBase(source, StripExtension(FileNameOf(source))); });
-    current_ = DocumentOutcome{source};
+    current_ = DocumentOutcome();
+    current_.source = source;
     const QString trouble =
-        work != nullptr ? ConvertDocument(source, work->path(), outputBase) : workFailure_;
+        jobs != nullptr ? ConvertDocument(position, source, *jobs, outputBase) : workFailure_;
     if (!trouble.isEmpty()) {
         report_.Run(160, [&] { failures += OnOneLine(source) + trouble + "\r\n"; });
     }
@@ -240,33 +243,37 @@ void ConversionRun::ConvertEntry(int position, const WorkFolder* work, QString& 
 }
 
 // One document through the reader, the converter and into place; its failure text, or "".
-QString ConversionRun::ConvertDocument(const QString& source, const QString& workFolder,
+// The documents after it start while it is finished, as far as there are workers for them.
+QString ConversionRun::ConvertDocument(int position, const QString& source, DocumentJobs& jobs,
                                        const QString& outputBase) {
-    QString tiffPath;
-    report_.Run(144, [&] { tiffPath = IntermediatePath(workFolder); });
-    QString trouble;
-    bool saved = false;
-    report_.Run(158, [&] { saved = ModiCreate(imaging_, source, tiffPath, trouble); });
-    if (saved) {
-        ConverterOutcome outcome;
-        report_.Run(162, [&] {
-            outcome = RunConverterBatch(workFolder, tiffPath, view_.Quality(), view_.Format().name,
-                                        report_);
+    const std::unique_ptr<DocumentJob> job =
+        jobs.Take(position, RequestFor(source), [this](int next) -> std::optional<JobRequest> {
+            if (next > list_.Count()) {
+                return std::nullopt;
+            }
+            return RequestFor(list_.Text(next));
         });
-        trouble = view_.Format().perPage ? DeliverPages(source, workFolder, outputBase, outcome)
-                                         : DeliverDocument(source, workFolder, outputBase, outcome);
+    job->Finish(dialogs_);
+    QString trouble = job->readerTrouble();
+    if (job->saved()) {
+        trouble = job->request().format.perPage ? DeliverPages(source, *job, outputBase)
+                                                : DeliverDocument(source, *job, outputBase);
     }
-    report_.Run(202, [&] { DeleteFileQuietly(tiffPath); });
+    report_.Run(202, [&] { DeleteFileQuietly(job->tiffPath()); });
     return trouble;
+}
+
+JobRequest ConversionRun::RequestFor(const QString& source) const {
+    return {source, view_.Quality(), view_.Format()};
 }
 
 // Moves the converter's pages to their final names, each under its own page number. A page
 // counts only once it is there; the failure text names every page that is not.
-QString ConversionRun::DeliverPages(const QString& source, const QString& workFolder,
-                                    const QString& outputBase, const ConverterOutcome& outcome) {
-    const QString extension = view_.Format().extension;
+QString ConversionRun::DeliverPages(const QString& source, const DocumentJob& job,
+                                    const QString& outputBase) {
+    const QString extension = job.request().format.extension;
     QMap<int, QString> pages;
-    report_.Run(186, [&] { pages = ConvertedPages(workFolder, extension); });
+    report_.Run(186, [&] { pages = ConvertedPages(job.folder(), extension); });
     for (const int number : pages.keys()) {
         if (const QString refusal = Refusal(source, PageName(outputBase, number, extension));
             !refusal.isEmpty()) {
@@ -281,7 +288,7 @@ QString ConversionRun::DeliverPages(const QString& source, const QString& workFo
     for (auto page = pages.cbegin(); page != pages.cend(); ++page) {
         const QString target = PageName(outputBase, page.key(), extension);
         int error = 0;
-        report_.Run(192, [&] { error = DeliverPage(page.value(), target); });
+        report_.Run(192, [&] { RunAside([&] { error = DeliverPage(page.value(), target); }); });
         if (error == 0) {
             delivered_.insert(target, source);
             current_.outputs << target;
@@ -297,11 +304,11 @@ QString ConversionRun::DeliverPages(const QString& source, const QString& workFo
         troubles << PageNumbersText(undelivered) + " " +
                         NotSaved(PageName(outputBase, undelivered.first(), extension), firstError);
     }
-    const QString tiffPath = IntermediatePath(workFolder);
-    const int expected = PagesInTiff(tiffPath);
+    const int expected = job.pagesInDocument();
     current_.pages = expected;
+    const ConverterOutcome& outcome = job.outcome();
     if (const QString converter =
-            ConverterTrouble(outcome, ConverterReason(outcome, tiffPath),
+            ConverterTrouble(outcome, ConverterReason(outcome, job.tiffPath()),
                              MissingPages(pages, expected), expected, !pages.isEmpty());
         !converter.isEmpty()) {
         number = number != 0 ? number : 321;
@@ -312,13 +319,14 @@ QString ConversionRun::DeliverPages(const QString& source, const QString& workFo
 
 // Moves the converter's one file for the whole document to its final name. The converter
 // writes it only when every page converted.
-QString ConversionRun::DeliverDocument(const QString& source, const QString& workFolder,
-                                       const QString& outputBase, const ConverterOutcome& outcome) {
-    const QString extension = view_.Format().extension;
-    const QString file = Joined(workFolder, QString(kIntermediateStem) + "-all." + extension);
-    current_.pages = PagesInTiff(IntermediatePath(workFolder));
+QString ConversionRun::DeliverDocument(const QString& source, const DocumentJob& job,
+                                       const QString& outputBase) {
+    const QString extension = job.request().format.extension;
+    const QString file = Joined(job.folder(), QString(kIntermediateStem) + "-all." + extension);
+    current_.pages = job.pagesInDocument();
+    const ConverterOutcome& outcome = job.outcome();
     if (!outcome.finished || outcome.exitStatus != 0 || !PathExists(file)) {
-        const QString reason = ConverterReason(outcome, IntermediatePath(workFolder));
+        const QString reason = ConverterReason(outcome, job.tiffPath());
         return FailureText(321, ConverterTrouble(outcome, reason, {}, 0, false, "document"));
     }
     const QString target = outputBase + "." + extension;
@@ -327,7 +335,7 @@ QString ConversionRun::DeliverDocument(const QString& source, const QString& wor
     }
     MakeSubfolder(source, outputBase);
     int error = 0;
-    report_.Run(192, [&] { error = DeliverPage(file, target); });
+    report_.Run(192, [&] { RunAside([&] { error = DeliverPage(file, target); }); });
     if (error != 0) {
         return FailureText(ErrorFromErrno(error, FileAccess::Write).number(),
                            NotSaved(target, error));

@@ -14,9 +14,11 @@
 namespace vellumax {
 
 class Dialogs;
+class DocumentJob;
+class DocumentJobs;
 class FileList;
 class WorkFolder;
-struct ConverterOutcome;
+struct JobRequest;
 
 // What became of one document, told as soon as the run is done with it.
 struct DocumentOutcome {
@@ -57,9 +59,12 @@ struct RunSummary {
 };
 
 // "Start Converting": every listed document, in list order, into numbered JPEG pages.
+// `workers` documents are read and converted at once; their pages are put in place, and
+// everything shown, in list order, as one document at a time would.
 class ConversionRun {
 public:
-    ConversionRun(FileList& list, Dialogs& dialogs, ConversionView& view, ImagingFactory imaging);
+    ConversionRun(FileList& list, Dialogs& dialogs, ConversionView& view, ImagingFactory imaging,
+                  int workers = 0);  // 0: one per core
 
     void PushButton2_Click();
     bool isConverting() const { return isConverting_; }
@@ -69,13 +74,13 @@ private:
     bool RefusesToStart();
     std::unique_ptr<WorkFolder> MakeWorkFolder();
     QString ConvertAll(const WorkFolder* work);
-    void ConvertEntry(int position, const WorkFolder* work, QString& failures);
-    QString ConvertDocument(const QString& source, const QString& workFolder,
+    void ConvertEntry(int position, DocumentJobs* jobs, QString& failures);
+    QString ConvertDocument(int position, const QString& source, DocumentJobs& jobs,
                             const QString& outputBase);
-    QString DeliverPages(const QString& source, const QString& workFolder,
-                         const QString& outputBase, const ConverterOutcome& outcome);
-    QString DeliverDocument(const QString& source, const QString& workFolder,
-                            const QString& outputBase, const ConverterOutcome& outcome);
+    JobRequest RequestFor(const QString& source) const;
+    QString DeliverPages(const QString& source, const DocumentJob& job, const QString& outputBase);
+    QString DeliverDocument(const QString& source, const DocumentJob& job,
+                            const QString& outputBase);
     QString Refusal(const QString& source, const QString& target) const;
     void MakeSubfolder(const QString& source, const QString& outputBase) const;
     QString OutputBase(const QString& source, const QString& documentName) const;
@@ -85,6 +90,7 @@ private:
     Dialogs& dialogs_;
     ConversionView& view_;
     ImagingFactory imaging_;
+    int workers_;
     ErrorReport report_;
     bool isConverting_ = false;
     RunSummary lastRun_;

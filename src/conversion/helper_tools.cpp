@@ -51,16 +51,16 @@ void ExtractEmbeddedTools(const QString& workFolder, ErrorReport& report) {
     });
 }
 
-ConverterOutcome RunConverterBatch(const QString& workFolder, const QString& tiffPath, int quality,
-                                   const QString& format, ErrorReport& report,
-                                   std::chrono::milliseconds limit) {
+ConverterOutcome RunConverterBatch(const QString& toolFolder, const QString& workFolder,
+                                   const QString& tiffPath, int quality, const QString& format,
+                                   ErrorReport& report, std::chrono::milliseconds limit) {
     const QString marker = InFolder(workFolder, kMarkerName);
     const QString batch = InFolder(workFolder, kBatchName);
     QString command;
     QString arguments;
     QString batchText;
     report.Run(170, [&] { WriteTextFile("Vellumax", marker); });
-    report.Run(172, [&] { command = ShellQuoted(InFolder(workFolder, kConverterName)); });
+    report.Run(172, [&] { command = ShellQuoted(InFolder(toolFolder, kConverterName)); });
     report.Run(174, [&] {
         arguments = " -xall -q " + QString::number(quality) + " -out " + format + " " +
                     ShellQuoted(tiffPath);

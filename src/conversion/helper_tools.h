@@ -20,10 +20,12 @@ struct ConverterOutcome {
     QString reason;         // the converter's last line of error output, if any
 };
 
-// Writes the marker and "nconvert.bat", runs the batch and waits for it, at most `limit`. The
-// converter writes `format` ("jpeg", "png", "tiff" or "pdf") beside the TIFF file.
-ConverterOutcome RunConverterBatch(const QString& workFolder, const QString& tiffPath, int quality,
-                                   const QString& format, ErrorReport& report,
+// Writes the marker and "nconvert.bat" into `workFolder`, runs the batch there with the
+// converter in `toolFolder`, and waits for it, at most `limit`. The converter writes `format`
+// ("jpeg", "png", "tiff" or "pdf") beside the TIFF file.
+ConverterOutcome RunConverterBatch(const QString& toolFolder, const QString& workFolder,
+                                   const QString& tiffPath, int quality, const QString& format,
+                                   ErrorReport& report,
                                    std::chrono::milliseconds limit = std::chrono::minutes(10));
 
 // Removes the tool files and the batch files.

@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <atomic>
 #include <csignal>
+#include <iterator>
 #include <memory>
 
 #include "platform/event_loop.h"
@@ -97,10 +99,24 @@ qint32 RunFailureResult(qint32 number) {
                                static_cast<quint32>(kRunFailureOffset));
 }
 
-// The process group of the process being waited for, 0 while none is.
-volatile std::sig_atomic_t waitedGroup = 0;
+// The process groups of the processes being waited for, 0 in a free place. A run waits for
+// one per worker; the places are taken and read without locks, as a signal handler reads them.
+std::atomic<pid_t> waitedGroups[64];
+static_assert(std::atomic<pid_t>::is_always_lock_free);
 // Set once the program has been told to end: a process started after that is killed at once.
 volatile std::sig_atomic_t killRequested = 0;
+
+// Records `group` as waited for; returns its place, or -1 when every place is taken (the
+// group then dies only with us).
+int HoldWaitedGroup(pid_t group) {
+    for (int place = 0; place < int(std::size(waitedGroups)); ++place) {
+        pid_t free = 0;
+        if (waitedGroups[place].compare_exchange_strong(free, group)) {
+            return place;
+        }
+    }
+    return -1;
+}
 
 int Fail(int code, std::optional<ShellFailure>& failure) {
     failure = ShellFailureFor(code);
@@ -170,7 +186,7 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
         Fail(11, failure);
         return {RunFailureResult(failure->number), {}, false};
     }
-    waitedGroup = static_cast<std::sig_atomic_t>(process.processId());
+    const int place = HoldWaitedGroup(static_cast<pid_t>(process.processId()));
     if (killRequested != 0) {
         KillWaitedProcess();
     }
@@ -188,7 +204,9 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
             break;
         }
     }
-    waitedGroup = 0;
+    if (place >= 0) {
+        waitedGroups[place] = 0;
+    }
     const QStringList errorLines =
         QString::fromLocal8Bit(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
     outcome.lastErrorLine = errorLines.isEmpty() ? QString() : errorLines.last().trimmed();
@@ -198,8 +216,10 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
 
 void KillWaitedProcess() noexcept {
     killRequested = 1;
-    if (const pid_t group = waitedGroup; group > 0) {
-        ::kill(-group, SIGKILL);
+    for (const std::atomic<pid_t>& waited : waitedGroups) {
+        if (const pid_t group = waited; group > 0) {
+            ::kill(-group, SIGKILL);
+        }
     }
 }
 

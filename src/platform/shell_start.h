@@ -44,8 +44,9 @@ ProcessOutcome ShellRunAndWait(const QString& file, int showCommand, const QStri
                                std::optional<ShellFailure>& failure,
                                std::chrono::milliseconds limit = std::chrono::hours(24 * 365));
 
-// Kills the script or program that ShellRunAndWait is waiting for, with everything it started,
-// and any it starts later; the wait then returns. Safe to call from a signal handler.
+// Kills the scripts and programs that ShellRunAndWait is waiting for on any thread, with
+// everything they started, and any started later; the waits then return. Safe to call from a
+// signal handler.
 void KillWaitedProcess() noexcept;
 
 }  // namespace vellumax

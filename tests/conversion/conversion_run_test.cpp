@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <tiffio.h>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 #include <QRegularExpression>
 #include <cstring>
 #include <functional>
@@ -39,7 +41,12 @@ public:
     bool SaveToFolder() const override { return saveToFolder; }
     bool SaveBesideSource() const override { return !saveToFolder; }
     int Quality() const override { return 85; }
-    void DocumentFinished(const DocumentOutcome& outcome) override { outcomes << outcome; }
+    void DocumentFinished(const DocumentOutcome& outcome) override {
+        outcomes << outcome;
+        if (onDocumentFinished) {
+            onDocumentFinished();
+        }
+    }
 
     QList<int> pointers;
     QList<double> values;
@@ -48,6 +55,7 @@ public:
     bool saveToFolder = true;
     std::function<void()> onProgressText;
     QList<DocumentOutcome> outcomes;
+    std::function<void()> onDocumentFinished;
 };
 
 // Stands in for the reader: the sources are TIFF documents already, so saving is a copy;
@@ -207,6 +215,52 @@ TEST_F(ConversionRunTest, ASecondStartDuringARunReturnsAtOnce) {
     Convert();
     EXPECT_EQ(dialogs.messages().size(), 1u) << "only the closing message";
     EXPECT_EQ(OutputNames(), QStringList({"a_1.jpg", "b_1.jpg"}));
+}
+
+// Reading and converting are the workers'; the window's thread only waits for them and puts
+// pages in place, so its events keep being handled. When the window's thread did the reading
+// and polled the converter, this run held its events back for 110 ms at a time.
+TEST_F(ConversionRunTest, TheEventLoopGoesOnWhileDocumentsAreConverted) {
+    imaging = DocumentReaderFactory();
+    for (const QString name : {"first.mdi", "second.mdi", "third.mdi"}) {
+        testing::WriteBlankBilevelDocument(sources.path() + '/' + name, 2, QSize(6000, 8000));
+        list.Append(sources.path() + '/' + name);
+    }
+    QElapsedTimer sinceTick;
+    qint64 longestStall = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestStall = std::max(longestStall, sinceTick.restart());
+    });
+    view.onProgressText = [&] {
+        if (!ticker.isActive()) {
+            sinceTick.start();
+            ticker.start(1);
+        }
+    };
+    Convert();
+    EXPECT_EQ(ClosingMessage(), "Done.");
+    EXPECT_EQ(OutputNames().size(), 6);
+    // The window is to answer within 50 ms (about 25 here); the bound leaves room for a loaded
+    // test machine.
+    EXPECT_LT(longestStall, 80) << "the event loop stalled for " << longestStall << " ms";
+}
+
+// The next document starts while one is finished; if the list changes meanwhile, the document
+// in that place is converted, not the one started ahead.
+TEST_F(ConversionRunTest, AListChangedDuringTheRunIsFollowed) {
+    Source("first.mdi");
+    Source("second.mdi");
+    const QString other = sources.path() + "/other.mdi";
+    WriteGreyDocument(other, {QSize(30, 12), QSize(31, 12)});
+    view.onDocumentFinished = [&] {
+        if (view.outcomes.size() == 1) {
+            list.SetText(2, other);
+        }
+    };
+    Convert();
+    EXPECT_EQ(ClosingMessage(), "Done.");
+    EXPECT_EQ(OutputNames(), QStringList({"first_1.jpg", "other_1.jpg", "other_2.jpg"}));
 }
 
 TEST_F(ConversionRunTest, FailedDocumentsAreListedInTheClosingMessage) {

@@ -1,0 +1,150 @@
+#include "conversion/document_job.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QThread>
+#include <cerrno>
+#include <cstring>
+
+#include "conversion/page_delivery.h"
+#include "platform/error_report.h"
+#include "platform/event_loop.h"
+#include "platform/runtime_error.h"
+
+namespace vellumax {
+
+bool JobRequest::operator==(const JobRequest& other) const {
+    return source == other.source && quality == other.quality &&
+           QString(format.name) == QString(other.format.name);
+}
+
+namespace {
+
+// Holds the error reports a job raises until the run shows them in their turn.
+class HeldDialogs : public Dialogs {
+public:
+    explicit HeldDialogs(std::vector<DocumentJob::HeldMessage>& messages) : messages_(messages) {}
+
+    MessageAnswer ShowMessage(const QString& text, const QString& title, MessageButtons buttons,
+                              MessageIcon icon) override {
+        messages_.push_back({text, title, buttons, icon});
+        return MessageAnswer::Ok;
+    }
+    QString InputBox(const QString&, const QString&, const QString&) override { return {}; }
+    QStringList OpenFiles(const QString&, const QString&) override { return {}; }
+    QString PickFolder(const QString&, const QString&) override { return {}; }
+    void OpenTarget(const QString&) override {}
+
+private:
+    std::vector<DocumentJob::HeldMessage>& messages_;
+};
+
+}  // namespace
+
+DocumentJob::DocumentJob(JobRequest request, QString folder, QString toolFolder,
+                         ImagingFactory imaging)
+    : request_(std::move(request)),
+      folder_(std::move(folder)),
+      toolFolder_(std::move(toolFolder)),
+      tiffPath_(folder_ + '/' + kIntermediateStem + ".tif"),
+      imaging_(std::move(imaging)) {
+    thread_.reset(QThread::create([this] { Work(); }));
+    thread_->start();
+}
+
+DocumentJob::~DocumentJob() {
+    cancelled_ = true;
+    thread_->wait();
+    QDir(folder_).removeRecursively();
+}
+
+void DocumentJob::Work() {
+    HeldDialogs held(messages_);
+    ErrorReport report(held, FormLocation("PushButton2_Click"));
+    if (!QDir().mkdir(folder_)) {
+        const int error = errno;
+        readerTrouble_ = FailureText(ErrorFromErrno(error, FileAccess::Write).number(),
+                                     "no work folder can be made: " +
+                                         QString::fromLocal8Bit(std::strerror(error)));
+        return;
+    }
+    report.Run(158, [&] {
+        saved_ = !cancelled_ && ModiCreate(imaging_, request_.source, tiffPath_, readerTrouble_);
+    });
+    if (!saved_ || cancelled_) {
+        return;
+    }
+    report.Run(162, [&] {
+        outcome_ = RunConverterBatch(toolFolder_, folder_, tiffPath_, request_.quality,
+                                     request_.format.name, report);
+    });
+    pages_ = PagesInTiff(tiffPath_);
+}
+
+void DocumentJob::Wait() {
+    WaitYielding([this](std::chrono::milliseconds limit) {
+        return thread_->wait(QDeadlineTimer(limit.count()));
+    });
+}
+
+void DocumentJob::Finish(Dialogs& dialogs) {
+    Wait();
+    for (const HeldMessage& message : messages_) {
+        dialogs.ShowMessage(message.text, message.title, message.buttons, message.icon);
+    }
+    messages_.clear();
+}
+
+DocumentJobs::DocumentJobs(QString workFolder, ImagingFactory imaging, int workers)
+    : workFolder_(std::move(workFolder)), imaging_(std::move(imaging)), workers_(workers) {}
+
+DocumentJobs::~DocumentJobs() {
+    Abandon();
+}
+
+std::unique_ptr<DocumentJob> DocumentJobs::Start(int position, const JobRequest& request) {
+    return std::make_unique<DocumentJob>(request, workFolder_ + '/' + QString::number(position),
+                                         workFolder_, imaging_);
+}
+
+std::unique_ptr<DocumentJob> DocumentJobs::Take(int position, const JobRequest& request,
+                                                const RequestAt& requestAt) {
+    std::unique_ptr<DocumentJob> job;
+    if (const auto started = ahead_.find(position); started != ahead_.end()) {
+        job = std::move(started->second);
+        ahead_.erase(started);
+    }
+    if (job && !(job->request() == request)) {
+        // The list or the options changed since it started: the document gets what it
+        // would have got without working ahead.
+        job->Cancel();
+        job.reset();
+    }
+    if (!job) {
+        job = Start(position, request);
+    }
+    for (int next = position + 1; next < position + workers_; ++next) {
+        if (ahead_.count(next) == 0) {
+            if (const std::optional<JobRequest> nextRequest = requestAt(next)) {
+                ahead_.emplace(next, Start(next, *nextRequest));
+            }
+        }
+    }
+    return job;
+}
+
+void DocumentJobs::Abandon() {
+    for (auto& [position, job] : ahead_) {
+        job->Cancel();
+    }
+    for (auto& [position, job] : ahead_) {
+        job->Wait();
+    }
+    ahead_.clear();
+}
+
+int DefaultWorkerCount() {
+    return std::max(1, QThread::idealThreadCount());
+}
+
+}  // namespace vellumax

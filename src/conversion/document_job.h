@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "conversion/helper_tools.h"
+#include "conversion/imaging_adapter.h"
+#include "conversion/output_format.h"
+#include "platform/dialogs.h"
+
+class QThread;
+
+namespace vellumax {
+
+// The converter reads the document from a short name of its own and writes its pages as
+// "document-0001.jpg" beside it, so no page name in the work folder outgrows the final one.
+inline constexpr char kIntermediateStem[] = "document";
+
+// What a document is converted with, read off the window when its turn comes.
+struct JobRequest {
+    QString source;
+    int quality = 0;
+    OutputFormat format = kJpegFormat;
+
+    bool operator==(const JobRequest& other) const;
+};
+
+// The part of one document's conversion that needs nothing from the window: reading it into
+// the intermediate TIFF and running the page converter over it, in a folder of its own, on a
+// thread of its own. The run takes the results in list order and puts the pages in place.
+class DocumentJob {
+public:
+    DocumentJob(JobRequest request, QString folder, QString toolFolder, ImagingFactory imaging);
+    ~DocumentJob();  // waits for the job's thread
+
+    const JobRequest& request() const { return request_; }
+    const QString& folder() const { return folder_; }
+    const QString& tiffPath() const { return tiffPath_; }
+
+    // Waits for the job, letting the window go on meanwhile.
+    void Wait();
+    // Waits, then shows the error reports the job raised, in the order it raised them, as if
+    // the run had raised them there.
+    void Finish(Dialogs& dialogs);
+    // Tells a job whose document will not be converted to skip what it has not begun.
+    void Cancel() { cancelled_ = true; }
+
+    // Valid once finished.
+    bool saved() const { return saved_; }
+    const QString& readerTrouble() const { return readerTrouble_; }
+    const ConverterOutcome& outcome() const { return outcome_; }
+    int pagesInDocument() const { return pages_; }
+
+    // An error report held until the run shows it.
+    struct HeldMessage {
+        QString text;
+        QString title;
+        MessageButtons buttons;
+        MessageIcon icon;
+    };
+
+private:
+    void Work();
+
+    JobRequest request_;
+    QString folder_;
+    QString toolFolder_;
+    QString tiffPath_;
+    ImagingFactory imaging_;
+    std::atomic<bool> cancelled_{false};
+    std::unique_ptr<QThread> thread_;
+    std::vector<HeldMessage> messages_;
+    bool saved_ = false;
+    QString readerTrouble_;
+    ConverterOutcome outcome_;
+    int pages_ = 0;
+};
+
+// The jobs of one run: the document being finished and the ones started ahead of it, as many
+// at once as there are workers.
+class DocumentJobs {
+public:
+    using RequestAt = std::function<std::optional<JobRequest>(int position)>;
+
+    DocumentJobs(QString workFolder, ImagingFactory imaging, int workers);
+    ~DocumentJobs();
+
+    // The job for `position`: the one started ahead if it was started for the same request,
+    // else a new one. Then starts jobs for the positions after it while workers are free.
+    std::unique_ptr<DocumentJob> Take(int position, const JobRequest& request,
+                                      const RequestAt& requestAt);
+    // Lets the jobs started ahead end, skipping what they can, and waits for them as Finish
+    // does. Their documents were never the run's turn, so nothing they raised is shown.
+    void Abandon();
+
+private:
+    std::unique_ptr<DocumentJob> Start(int position, const JobRequest& request);
+
+    QString workFolder_;
+    ImagingFactory imaging_;
+    int workers_;
+    std::map<int, std::unique_ptr<DocumentJob>> ahead_;
+};
+
+// Workers for a run: one per core.
+int DefaultWorkerCount();
+
+}  // namespace vellumax
