@@ -104,7 +104,8 @@ qint32 RunFailureResult(qint32 number) {
 std::atomic<pid_t> waitedGroups[64];
 static_assert(std::atomic<pid_t>::is_always_lock_free);
 // Set once the program has been told to end: a process started after that is killed at once.
-volatile std::sig_atomic_t killRequested = 0;
+std::atomic<bool> killRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 // Records `group` as waited for; returns its place, or -1 when every place is taken (the
 // group then dies only with us).
@@ -187,7 +188,7 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
         return {RunFailureResult(failure->number), {}, false};
     }
     const int place = HoldWaitedGroup(static_cast<pid_t>(process.processId()));
-    if (killRequested != 0) {
+    if (killRequested) {
         KillWaitedProcess();
     }
     ProcessOutcome outcome;
@@ -215,7 +216,7 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
 }
 
 void KillWaitedProcess() noexcept {
-    killRequested = 1;
+    killRequested = true;
     for (const std::atomic<pid_t>& waited : waitedGroups) {
         if (const pid_t group = waited; group > 0) {
             ::kill(-group, SIGKILL);
