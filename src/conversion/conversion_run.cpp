@@ -246,14 +246,14 @@ void ConversionRun::ConvertEntry(int position, DocumentJobs* jobs, QString& fail
 // The documents after it start while it is finished, as far as there are workers for them.
 QString ConversionRun::ConvertDocument(int position, const QString& source, DocumentJobs& jobs,
                                        const QString& outputBase) {
+    const auto requestAt = [this](int next) -> std::optional<JobRequest> {
+        if (next > list_.Count()) {
+            return std::nullopt;
+        }
+        return RequestFor(list_.Text(next));
+    };
     const std::unique_ptr<DocumentJob> job =
-        jobs.Take(position, RequestFor(source), [this](int next) -> std::optional<JobRequest> {
-            if (next > list_.Count()) {
-                return std::nullopt;
-            }
-            return RequestFor(list_.Text(next));
-        });
-    job->Finish(dialogs_);
+        jobs.Finished(position, RequestFor(source), requestAt, dialogs_);
     QString trouble = job->readerTrouble();
     if (job->saved()) {
         trouble = job->request().format.perPage ? DeliverPages(source, *job, outputBase)

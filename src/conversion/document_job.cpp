@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QThread>
 #include <cerrno>
 #include <cstring>
@@ -79,16 +80,19 @@ void DocumentJob::Work() {
                                      request_.format.name, report);
     });
     pages_ = PagesInTiff(tiffPath_);
+    // Only the pages are needed from here on; a finished job may wait a while for its turn.
+    QFile::remove(tiffPath_);
 }
 
-void DocumentJob::Wait() {
-    WaitYielding([this](std::chrono::milliseconds limit) {
-        return thread_->wait(QDeadlineTimer(limit.count()));
-    });
+bool DocumentJob::finished() const {
+    return thread_->isFinished();
 }
 
-void DocumentJob::Finish(Dialogs& dialogs) {
-    Wait();
+bool DocumentJob::WaitAtMost(std::chrono::milliseconds limit) {
+    return thread_->wait(QDeadlineTimer(limit.count()));
+}
+
+void DocumentJob::ShowHeldMessages(Dialogs& dialogs) {
     for (const HeldMessage& message : messages_) {
         dialogs.ShowMessage(message.text, message.title, message.buttons, message.icon);
     }
@@ -107,8 +111,9 @@ std::unique_ptr<DocumentJob> DocumentJobs::Start(int position, const JobRequest&
                                          workFolder_, imaging_);
 }
 
-std::unique_ptr<DocumentJob> DocumentJobs::Take(int position, const JobRequest& request,
-                                                const RequestAt& requestAt) {
+std::unique_ptr<DocumentJob> DocumentJobs::Finished(int position, const JobRequest& request,
+                                                    const RequestAt& requestAt,
+                                                    Dialogs& dialogs) {
     std::unique_ptr<DocumentJob> job;
     if (const auto started = ahead_.find(position); started != ahead_.end()) {
         job = std::move(started->second);
@@ -123,14 +128,32 @@ std::unique_ptr<DocumentJob> DocumentJobs::Take(int position, const JobRequest& 
     if (!job) {
         job = Start(position, request);
     }
-    for (int next = position + 1; next < position + workers_; ++next) {
-        if (ahead_.count(next) == 0) {
-            if (const std::optional<JobRequest> nextRequest = requestAt(next)) {
-                ahead_.emplace(next, Start(next, *nextRequest));
-            }
-        }
-    }
+    WaitYielding([&](std::chrono::milliseconds limit) {
+        StartAhead(position, *job, requestAt);
+        return job->WaitAtMost(limit);
+    });
+    StartAhead(position, *job, requestAt);
+    job->ShowHeldMessages(dialogs);
     return job;
+}
+
+void DocumentJobs::StartAhead(int position, const DocumentJob& current,
+                              const RequestAt& requestAt) {
+    int running = current.finished() ? 0 : 1;
+    for (const auto& [ahead, job] : ahead_) {
+        running += job->finished() ? 0 : 1;
+    }
+    for (int next = position + 1; running < workers_ && next < position + 2 * workers_; ++next) {
+        if (ahead_.count(next) != 0) {
+            continue;
+        }
+        const std::optional<JobRequest> nextRequest = requestAt(next);
+        if (!nextRequest) {
+            return;
+        }
+        ahead_.emplace(next, Start(next, *nextRequest));
+        ++running;
+    }
 }
 
 void DocumentJobs::Abandon() {
@@ -138,7 +161,7 @@ void DocumentJobs::Abandon() {
         job->Cancel();
     }
     for (auto& [position, job] : ahead_) {
-        job->Wait();
+        WaitYielding([&](std::chrono::milliseconds limit) { return job->WaitAtMost(limit); });
     }
     ahead_.clear();
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -42,11 +43,12 @@ public:
     const QString& folder() const { return folder_; }
     const QString& tiffPath() const { return tiffPath_; }
 
-    // Waits for the job, letting the window go on meanwhile.
-    void Wait();
-    // Waits, then shows the error reports the job raised, in the order it raised them, as if
-    // the run had raised them there.
-    void Finish(Dialogs& dialogs);
+    bool finished() const;
+    // Waits for the job at most `limit`; says whether it has finished.
+    bool WaitAtMost(std::chrono::milliseconds limit);
+    // Shows the error reports the finished job raised, in the order it raised them, as if the
+    // run had raised them there.
+    void ShowHeldMessages(Dialogs& dialogs);
     // Tells a job whose document will not be converted to skip what it has not begun.
     void Cancel() { cancelled_ = true; }
 
@@ -81,8 +83,8 @@ private:
     int pages_ = 0;
 };
 
-// The jobs of one run: the document being finished and the ones started ahead of it, as many
-// at once as there are workers.
+// The jobs of one run: the document whose turn it is and the ones started ahead of it. As many
+// run at once as there are workers; finished ones wait for their turn, up to as many again.
 class DocumentJobs {
 public:
     using RequestAt = std::function<std::optional<JobRequest>(int position)>;
@@ -90,16 +92,18 @@ public:
     DocumentJobs(QString workFolder, ImagingFactory imaging, int workers);
     ~DocumentJobs();
 
-    // The job for `position`: the one started ahead if it was started for the same request,
-    // else a new one. Then starts jobs for the positions after it while workers are free.
-    std::unique_ptr<DocumentJob> Take(int position, const JobRequest& request,
-                                      const RequestAt& requestAt);
-    // Lets the jobs started ahead end, skipping what they can, and waits for them as Finish
-    // does. Their documents were never the run's turn, so nothing they raised is shown.
+    // The finished job for `position`, its error reports shown: the one started ahead if it was
+    // started for the same request, else a new one. While it is waited for, the window goes on
+    // and workers that come free start on the documents after it.
+    std::unique_ptr<DocumentJob> Finished(int position, const JobRequest& request,
+                                          const RequestAt& requestAt, Dialogs& dialogs);
+    // Lets the jobs started ahead end, skipping what they can, and waits for them. Their
+    // documents never had their turn, so nothing they raised is shown.
     void Abandon();
 
 private:
     std::unique_ptr<DocumentJob> Start(int position, const JobRequest& request);
+    void StartAhead(int position, const DocumentJob& current, const RequestAt& requestAt);
 
     QString workFolder_;
     ImagingFactory imaging_;

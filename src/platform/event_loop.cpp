@@ -27,13 +27,8 @@ void YieldToEventLoop() {
 }
 
 void WaitYielding(const std::function<bool(std::chrono::milliseconds)>& waitAtMost) {
-    if (!OnWindowThread()) {
-        while (!waitAtMost(std::chrono::hours(1))) {
-        }
-        return;
-    }
     while (!waitAtMost(kYieldInterval)) {
-        QCoreApplication::processEvents();
+        YieldToEventLoop();
     }
 }
 

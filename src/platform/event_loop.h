@@ -11,8 +11,8 @@ namespace vellumax {
 void YieldToEventLoop();
 
 // Waits until `waitAtMost` (which waits up to the time given and says whether the awaited
-// thing is done) says it is done, yielding to the event loop in between so the window
-// answers meanwhile.
+// thing is done) says it is done, yielding to the event loop every few milliseconds so the
+// window answers meanwhile.
 void WaitYielding(const std::function<bool(std::chrono::milliseconds)>& waitAtMost);
 
 // Runs `work` on a thread of its own and waits for it as WaitYielding does; what it throws is
