@@ -357,9 +357,9 @@ void Narrow(const ConvertCommand& command, FileList& list, RunReport* report) {
     if (command.shard.count > 1) {
         documents = ShareOf(documents, command.shard);
     }
-    const QHash<QString, QJsonObject> converted =
-        command.resumeFile.isEmpty() ? QHash<QString, QJsonObject>()
-                                     : ConvertedDocuments(command.resumeFile);
+    const QHash<QString, QJsonObject> converted = command.resumeFile.isEmpty()
+                                                      ? QHash<QString, QJsonObject>()
+                                                      : ConvertedDocuments(command.resumeFile);
     list.Clear();
     for (const QString& document : std::as_const(documents)) {
         const auto earlier = converted.constFind(AbsolutePath(document));

@@ -21,7 +21,7 @@ struct ConvertCommand {
     bool tree = false;     // keep the folders below each PATH under the output folder
     QString extension = "mdi";
     QStringList paths;
-    QString filesFrom;  // more paths, one a line; "-" for standard input
+    QString filesFrom;          // more paths, one a line; "-" for standard input
     bool nulSeparated = false;  // ... each ended by a NUL instead
     Shard shard;
     QString reportFile;  // empty: no report

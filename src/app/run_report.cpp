@@ -20,7 +20,8 @@ QString Now() {
 // The file's absolute path, size and SHA-256; size and hash are null when it cannot be read.
 // The hash is taken in blocks, so a document of gigabytes is never in memory at once.
 QJsonObject FileFacts(const QString& path) {
-    QJsonObject facts{{"path", AbsolutePath(path)}, {"size", QJsonValue()}, {"sha256", QJsonValue()}};
+    QJsonObject facts{
+        {"path", AbsolutePath(path)}, {"size", QJsonValue()}, {"sha256", QJsonValue()}};
     QFile file(path);
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (file.open(QIODevice::ReadOnly) && hash.addData(&file)) {

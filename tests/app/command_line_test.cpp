@@ -69,10 +69,10 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"shard_beyond_its_count",
                   {"--convert", "--shard", "4/3", "a.mdi"},
                   "--shard takes K/N, whole numbers with 1 <= K <= N, not \"4/3\""},
-        UsageCase{"null_without_a_list",
-                  {"--convert", "--null", "a.mdi"},
-                  "--null needs --files-from"},
-        UsageCase{"report_unnamed", {"--convert", "--report", "", "a.mdi"}, "--report needs a value"}));
+        UsageCase{
+            "null_without_a_list", {"--convert", "--null", "a.mdi"}, "--null needs --files-from"},
+        UsageCase{
+            "report_unnamed", {"--convert", "--report", "", "a.mdi"}, "--report needs a value"}));
 
 TEST(CommandLineTest, ReadsEveryOption) {
     const Command command = ParseCommandLine(
@@ -515,11 +515,11 @@ TEST_F(ProgramTest, TheReportMatchesTheFilesOnDisk) {
     EXPECT_EQ(lines.first()["options"]["out"], out.path());
     EXPECT_TRUE(QDateTime::fromString(lines.first()["started"].toString(), Qt::ISODate).isValid());
     EXPECT_EQ(lines.last(), (QJsonObject{{"type", "end"},
-                                        {"converted", 2},
-                                        {"failed", 1},
-                                        {"skipped", 0},
-                                        {"stopped", false},
-                                        {"ended", lines.last()["ended"]}}));
+                                         {"converted", 2},
+                                         {"failed", 1},
+                                         {"skipped", 0},
+                                         {"stopped", false},
+                                         {"ended", lines.last()["ended"]}}));
     QStringList outputs;
     for (const QJsonObject& line : lines.mid(1, 3)) {
         const QString source = line["source"].toString();
