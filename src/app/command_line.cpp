@@ -2,13 +2,16 @@
 
 #include <pthread.h>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
 #include <QTextStream>
 #include <atomic>
 #include <csignal>
 #include <optional>
 
+#include "app/run_report.h"
 #include "conversion/conversion_run.h"
 #include "filelist/file_list.h"
 #include "filelist/list_adders.h"
@@ -114,6 +117,13 @@ public:
         }
     }
 
+    void DocumentFinished(const DocumentOutcome& outcome) override {
+        if (report_ != nullptr) {
+            report_->Finished(outcome);
+        }
+    }
+    void SetReport(RunReport* report) { report_ = report; }
+
     void EndProgressLine() {
         if (progressLineOpen_) {
             errors_ << Qt::endl;
@@ -129,6 +139,7 @@ private:
     bool progressLineOpen_ = false;
     double percent_ = 0;
     QHash<QString, QString> subfolders_;
+    RunReport* report_ = nullptr;
 };
 
 std::variant<int, UsageError> QualityValue(const QString& text) {
@@ -177,9 +188,16 @@ Command ParseConvert(const QStringList& arguments) {
             command.tree = true;
             continue;
         }
+        if (argument == "--null") {
+            command.nulSeparated = true;
+            continue;
+        }
         const auto value = ValueAfter(arguments, index);
-        if (!value && (argument == "--quality" || argument == "--out" || argument == "--ext" ||
-                       argument == "--format")) {
+        static const QStringList kNamingFiles{"--files-from", "--report", "--resume"};
+        static const QStringList kValued =
+            QStringList{"--quality", "--out", "--ext", "--format", "--shard"} + kNamingFiles;
+        if (kValued.contains(argument) &&
+            (!value || (value->isEmpty() && kNamingFiles.contains(argument)))) {
             return UsageError{argument + " needs a value"};
         }
         if (argument == "--quality") {
@@ -199,6 +217,19 @@ Command ParseConvert(const QStringList& arguments) {
             command.outputFolder = *value;
         } else if (argument == "--ext") {
             command.extension = *value;
+        } else if (argument == "--files-from") {
+            command.filesFrom = *value;
+        } else if (argument == "--shard") {
+            const auto shard = ShardNamed(*value);
+            if (!shard) {
+                return UsageError{"--shard takes K/N, whole numbers with 1 <= K <= N, not \"" +
+                                  *value + "\""};
+            }
+            command.shard = *shard;
+        } else if (argument == "--report") {
+            command.reportFile = *value;
+        } else if (argument == "--resume") {
+            command.resumeFile = *value;
         } else {
             return UsageError{"unknown option " + argument};
         }
@@ -215,19 +246,44 @@ Command ParseConvert(const QStringList& arguments) {
     if (command.extension.isEmpty()) {
         return UsageError{"--ext needs a value"};
     }
-    if (command.paths.isEmpty()) {
+    if (command.nulSeparated && command.filesFrom.isEmpty()) {
+        return UsageError{"--null needs --files-from"};
+    }
+    if (command.paths.isEmpty() && command.filesFrom.isEmpty()) {
         return UsageError{"no document or folder given"};
+    }
+    // The resumed run goes on in the same report, unless it is told to write another.
+    if (command.reportFile.isEmpty()) {
+        command.reportFile = command.resumeFile;
     }
     return command;
 }
 
-// Fills the list from the command's paths. Folders the walk could not enter are named on the
-// error stream; true when every folder was searched without trouble.
-bool FillList(const ConvertCommand& command, FileList& list, ConsoleView& view,
-              ConsoleDialogs& dialogs, QTextStream& errors) {
+// The command's paths, then those of its --files-from list; nothing when the list cannot be
+// read, with the reason on the error stream.
+std::optional<QStringList> AllPaths(const ConvertCommand& command, QTextStream& errors) {
+    if (command.filesFrom.isEmpty()) {
+        return command.paths;
+    }
+    QFile list(command.filesFrom);
+    const bool opened = command.filesFrom == "-" ? list.open(stdin, QIODevice::ReadOnly)
+                                                 : list.open(QIODevice::ReadOnly);
+    const QByteArray content = opened ? list.readAll() : QByteArray();
+    if (!opened || list.error() != QFileDevice::NoError) {
+        errors << "vellumax: cannot read --files-from " << command.filesFrom << ": "
+               << list.errorString() << Qt::endl;
+        return std::nullopt;
+    }
+    return command.paths + PathsListed(content, command.nulSeparated);
+}
+
+// Fills the list from the paths. Folders the walk could not enter are named on the error
+// stream; true when every folder was searched without trouble.
+bool FillList(const ConvertCommand& command, const QStringList& paths, FileList& list,
+              ConsoleView& view, ConsoleDialogs& dialogs, QTextStream& errors) {
     ErrorReport report(dialogs, FormLocation("PushButton4_Click"));
     QStringList unentered;
-    for (const QString& path : command.paths) {
+    for (const QString& path : paths) {
         if (!(PathExists(path) && IsFolder(path))) {
             list.Append(path);
             continue;
@@ -247,18 +303,114 @@ bool FillList(const ConvertCommand& command, FileList& list, ConsoleView& view,
     return unentered.isEmpty() && dialogs.diagnostics() == 0;
 }
 
+// The options as the report's start line gives them, with every path made absolute.
+QJsonObject ReportedOptions(const ConvertCommand& command) {
+    const auto file = [](const QString& path) {
+        return path.isEmpty() ? QJsonValue() : QJsonValue(path == "-" ? path : AbsolutePath(path));
+    };
+    QJsonArray paths;
+    for (const QString& path : command.paths) {
+        paths << AbsolutePath(path);
+    }
+    return {{"format", command.format.name},
+            {"quality", command.quality},
+            {"out", file(command.outputFolder)},
+            {"tree", command.tree},
+            {"ext", command.extension},
+            {"paths", paths},
+            {"files_from", file(command.filesFrom)},
+            {"null", command.nulSeparated},
+            {"shard", command.shard.Text()},
+            {"report", file(command.reportFile)},
+            {"resume", file(command.resumeFile)}};
+}
+
+// The report the command asks for, started; nothing when none is asked for or it cannot be
+// written, which `refused` then tells.
+std::unique_ptr<RunReport> StartReport(const ConvertCommand& command, QTextStream& errors,
+                                       bool& refused) {
+    refused = false;
+    if (command.reportFile.isEmpty()) {
+        return nullptr;
+    }
+    const bool append = !command.resumeFile.isEmpty() &&
+                        AbsolutePath(command.reportFile) == AbsolutePath(command.resumeFile);
+    QString trouble;
+    auto report = RunReport::Open(command.reportFile, append, trouble);
+    if (report == nullptr) {
+        errors << "vellumax: cannot write the report " << command.reportFile << ": " << trouble
+               << Qt::endl;
+        refused = true;
+        return nullptr;
+    }
+    report->Start(ReportedOptions(command));
+    return report;
+}
+
+// Narrows the list to this shard's share, less the documents an earlier run converted and
+// left as they are, which the report lists as skipped.
+void Narrow(const ConvertCommand& command, FileList& list, RunReport* report) {
+    QStringList documents;
+    for (int position = 1; position <= list.Count(); ++position) {
+        documents << list.Text(position);
+    }
+    if (command.shard.count > 1) {
+        documents = ShareOf(documents, command.shard);
+    }
+    const QHash<QString, QJsonObject> converted = command.resumeFile.isEmpty()
+                                                      ? QHash<QString, QJsonObject>()
+                                                      : ConvertedDocuments(command.resumeFile);
+    list.Clear();
+    for (const QString& document : std::as_const(documents)) {
+        const auto earlier = converted.constFind(AbsolutePath(document));
+        if (earlier != converted.constEnd() && StillAsRecorded(*earlier)) {
+            if (report != nullptr) {
+                report->Skipped(*earlier);
+            }
+            continue;
+        }
+        list.Append(document);
+    }
+}
+
 int Convert(const ConvertCommand& command, QTextStream& output, QTextStream& errors,
             bool errorsToTerminal) {
+    const std::optional<QStringList> paths = AllPaths(command, errors);
+    if (!paths) {
+        return kUsageOrRefused;
+    }
     ConsoleDialogs dialogs(output, errors);
     FileList list;
     ConsoleView view(command, list, errors, errorsToTerminal);
-    const bool listComplete = FillList(command, list, view, dialogs, errors);
-    ConversionRun run(list, dialogs, view, DocumentReaderFactory());
-    run.PushButton2_Click();
-    view.EndProgressLine();
+    const bool listComplete = FillList(command, *paths, list, view, dialogs, errors);
+    bool refused = false;
+    const std::unique_ptr<RunReport> report = StartReport(command, errors, refused);
+    if (refused) {
+        return kUsageOrRefused;
+    }
+    view.SetReport(report.get());
+    const bool listedAny = list.Count() > 0;
+    Narrow(command, list, report.get());
 
+    ConversionRun run(list, dialogs, view, DocumentReaderFactory());
+    // A share with nothing in it, or nothing left to do, is a finished run, not an empty list.
+    const bool nothingLeft = listedAny && list.Count() == 0;
+    if (nothingLeft) {
+        output << "Done." << Qt::endl;
+    } else {
+        run.PushButton2_Click();
+        view.EndProgressLine();
+    }
     const RunSummary& summary = run.lastRun();
-    if (!summary.started) {
+    if (report != nullptr) {
+        report->End(summary.stopped);
+        if (!report->trouble().isEmpty()) {
+            errors << "vellumax: the report " << command.reportFile
+                   << " is incomplete: " << report->trouble() << Qt::endl;
+        }
+    }
+    const bool reported = report == nullptr || report->trouble().isEmpty();
+    if (!summary.started && !nothingLeft) {
         return kUsageOrRefused;
     }
     if (summary.stopped) {
@@ -266,7 +418,8 @@ int Convert(const ConvertCommand& command, QTextStream& output, QTextStream& err
                << " documents." << Qt::endl;
         return 128 + stopSignal;
     }
-    return summary.failures.trimmed().isEmpty() && listComplete ? kAllConverted : kSomeFailed;
+    return summary.failures.trimmed().isEmpty() && listComplete && reported ? kAllConverted
+                                                                            : kSomeFailed;
 }
 
 }  // namespace
@@ -291,7 +444,8 @@ Command ParseCommandLine(const QStringList& arguments) {
 QString UsageText() {
     return "Usage: vellumax --convert [--format F] [--quality N] [--out DIR [--tree] | "
            "--beside-source]\n"
-           "                         [--ext EXT] PATH...\n"
+           "                         [--ext EXT] [--files-from FILE [--null]] [--shard K/N]\n"
+           "                         [--report FILE] [--resume FILE] [PATH...]\n"
            "       vellumax --help | --version\n"
            "\n"
            "Converts document-imaging files (.mdi) and TIFF documents into images. Without "
@@ -311,6 +465,23 @@ QString UsageText() {
            "  --ext EXT        extension searched for in folders (default mdi; * for every file)\n"
            "  --tree           with --out: a document found below a folder PATH goes to the same\n"
            "                   subfolder of DIR, made as needed\n"
+           "  --files-from FILE\n"
+           "                   more PATHs, one a line, read from FILE (- for standard input);\n"
+           "                   empty lines are passed over\n"
+           "  --null           with --files-from: each PATH ends with a NUL, as find -print0\n"
+           "                   writes them\n"
+           "  --shard K/N      only every Nth document from the Kth on, of all documents\n"
+           "                   sorted by path: N machines given the same PATHs and shards 1/N\n"
+           "                   to N/N convert each document once between them\n"
+           "  --report FILE    write a line of JSON for each document as it ends: its source\n"
+           "                   and each file written with size and SHA-256, its status and the\n"
+           "                   reason of a failure; a first line with the options, a last with\n"
+           "                   the totals\n"
+           "  --resume FILE    skip the documents the report FILE lists as converted whose\n"
+           "                   source and files are unchanged since, and convert the rest; the\n"
+           "                   new lines are added to FILE unless --report names another\n"
+           "                   (which is then replaced); a FILE not there yet is an empty\n"
+           "                   report, so the same command starts a run and resumes it\n"
            "\n"
            "Exit status: 0 every document converted, 1 some failed or were not found, 2 usage\n"
            "error or refused start, 128 + the signal when stopped (130 Ctrl-C, 143 SIGTERM,\n"

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <variant>
 
+#include "app/document_selection.h"
 #include "conversion/output_format.h"
 
 class QTextStream;
@@ -11,7 +12,8 @@ class QTextStream;
 namespace vellumax {
 
 // vellumax --convert [--format F] [--quality N] [--out DIR [--tree] | --beside-source]
-//                   [--ext EXT] PATH...
+//                   [--ext EXT] [--files-from FILE [--null]] [--shard K/N]
+//                   [--report FILE] [--resume FILE] [PATH...]
 struct ConvertCommand {
     OutputFormat format = kJpegFormat;
     int quality = 85;
@@ -19,6 +21,11 @@ struct ConvertCommand {
     bool tree = false;     // keep the folders below each PATH under the output folder
     QString extension = "mdi";
     QStringList paths;
+    QString filesFrom;          // more paths, one a line; "-" for standard input
+    bool nulSeparated = false;  // ... each ended by a NUL instead
+    Shard shard;
+    QString reportFile;  // empty: no report
+    QString resumeFile;  // empty: convert everything
 };
 struct HelpCommand {};
 struct VersionCommand {};

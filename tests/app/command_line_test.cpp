@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QThread>
 #include <csignal>
 
+#include "platform/build_config.h"
 #include "test_documents.h"
 #include "test_support.h"
 
@@ -57,7 +62,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "--format takes jpeg, png, tiff or pdf, not \"gif\""},
         UsageCase{"quality_for_a_lossless_format",
                   {"--convert", "--format", "png", "--quality", "90", "a.mdi"},
-                  "--quality applies to jpeg and pdf only"}));
+                  "--quality applies to jpeg and pdf only"},
+        UsageCase{"shard_zero",
+                  {"--convert", "--shard", "0/3", "a.mdi"},
+                  "--shard takes K/N, whole numbers with 1 <= K <= N, not \"0/3\""},
+        UsageCase{"shard_beyond_its_count",
+                  {"--convert", "--shard", "4/3", "a.mdi"},
+                  "--shard takes K/N, whole numbers with 1 <= K <= N, not \"4/3\""},
+        UsageCase{
+            "null_without_a_list", {"--convert", "--null", "a.mdi"}, "--null needs --files-from"},
+        UsageCase{
+            "report_unnamed", {"--convert", "--report", "", "a.mdi"}, "--report needs a value"}));
 
 TEST(CommandLineTest, ReadsEveryOption) {
     const Command command = ParseCommandLine(
@@ -73,6 +88,13 @@ TEST(CommandLineTest, ReadsEveryOption) {
     EXPECT_EQ(defaults.quality, 85);
     EXPECT_EQ(defaults.extension, "mdi");
     EXPECT_TRUE(defaults.outputFolder.isEmpty()) << "beside the source by default";
+
+    const auto archive = std::get<ConvertCommand>(ParseCommandLine(
+        {"--convert", "--files-from", "-", "--null", "--shard", "2/5", "--resume", "r.jsonl"}));
+    EXPECT_EQ(archive.filesFrom, "-");
+    EXPECT_TRUE(archive.nulSeparated);
+    EXPECT_EQ(archive.shard.Text(), "2/5");
+    EXPECT_EQ(archive.reportFile, "r.jsonl") << "a resumed run goes on in its report";
 }
 
 // The real program, started as a script or a user would start it.
@@ -438,6 +460,203 @@ TEST_F(StoppedRunTest, AKilledRunLeavesNoConverterAndItsFolderGoesAtTheNextStart
 
     EXPECT_EQ(Run({"--help"}).status, 0);
     EXPECT_TRUE(QDir(temp.path()).isEmpty());
+}
+
+// The lines of a report, each parsed; a line that does not parse is an empty object.
+QList<QJsonObject> ReportLines(const QString& path) {
+    QFile report(path);
+    EXPECT_TRUE(report.open(QIODevice::ReadOnly)) << path.toStdString();
+    QList<QJsonObject> lines;
+    for (const QByteArray& line : report.readAll().split('\n')) {
+        if (!line.isEmpty()) {
+            lines << QJsonDocument::fromJson(line).object();
+        }
+    }
+    return lines;
+}
+
+// The sources of the document lines with the status, from the run that started last.
+QStringList SourcesOfLastRun(const QList<QJsonObject>& lines, const QString& status) {
+    qsizetype start = lines.size() - 1;
+    while (start > 0 && lines[start]["type"] != "start") {
+        --start;
+    }
+    QStringList sources;
+    for (const QJsonObject& line : lines.mid(start)) {
+        if (line["type"] == "document" && line["status"] == status) {
+            sources << line["source"].toString();
+        }
+    }
+    sources.sort();
+    return sources;
+}
+
+QString Sha256Of(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+}
+
+// Each document line names its source and every file written as they are on disk; a failed
+// one gives the failure list's reason.
+TEST_F(ProgramTest, TheReportMatchesTheFilesOnDisk) {
+    const QString a = Document("a.mdi", 2);
+    const QString b = Document("sub/b.mdi");
+    const QString broken = in.path() + "/broken.mdi";
+    testing::MakeFile(broken, QByteArray("II*\0 and no more", 16));
+    const QString report = in.path() + "/report.jsonl";
+    const Result result = Run({"--convert", "--report", report, "--out", out.path(), in.path()});
+    EXPECT_EQ(result.status, 1) << result.errors.toStdString();
+
+    const QList<QJsonObject> lines = ReportLines(report);
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines.first()["type"], "start");
+    EXPECT_EQ(lines.first()["version"], build_config::kVersion);
+    EXPECT_EQ(lines.first()["options"]["out"], out.path());
+    EXPECT_TRUE(QDateTime::fromString(lines.first()["started"].toString(), Qt::ISODate).isValid());
+    EXPECT_EQ(lines.last(), (QJsonObject{{"type", "end"},
+                                         {"converted", 2},
+                                         {"failed", 1},
+                                         {"skipped", 0},
+                                         {"stopped", false},
+                                         {"ended", lines.last()["ended"]}}));
+    QStringList outputs;
+    for (const QJsonObject& line : lines.mid(1, 3)) {
+        const QString source = line["source"].toString();
+        EXPECT_EQ(line["size"], QFileInfo(source).size());
+        EXPECT_EQ(line["sha256"], Sha256Of(source));
+        EXPECT_EQ(line["status"], source == broken ? "failed" : "converted");
+        EXPECT_EQ(line["pages"], source == a ? 2 : source == b ? 1 : 0);
+        for (const QJsonValue& output : line["outputs"].toArray()) {
+            const QString path = output["path"].toString();
+            EXPECT_EQ(output["size"], QFileInfo(path).size());
+            EXPECT_EQ(output["sha256"], Sha256Of(path));
+            outputs << QFileInfo(path).fileName();
+        }
+        if (source == broken) {
+            EXPECT_TRUE(line["reason"].toString().startsWith("(321 (Invalid file format"))
+                << line["reason"].toString().toStdString();
+            EXPECT_TRUE(result.output.contains(broken + ' ' + line["reason"].toString()));
+        }
+    }
+    outputs.sort();
+    EXPECT_EQ(outputs, Written(out.path()));
+}
+
+// A run killed outright keeps the report lines it finished; resumed, it converts exactly the
+// documents those lines do not list.
+TEST_F(ProgramTest, AKilledRunResumedConvertsOnlyWhatWasLeft) {
+    QStringList documents;
+    for (int document = 1; document <= 12; ++document) {
+        documents << Document(QString("doc%1.mdi").arg(document, 2, 10, QChar('0')), 2,
+                              QSize(1500, 1500));
+    }
+    const QString report = in.path() + "/report.jsonl";
+    const QStringList arguments{"--convert", "--resume", report, "--out", out.path(), in.path()};
+    QProcess program;
+    program.setProcessEnvironment(Environment());
+    program.start(VELLUMAX_PROGRAM, arguments);
+    ASSERT_TRUE(program.waitForStarted());
+    const auto documentLines = [&] {
+        QFile lines(report);
+        return lines.open(QIODevice::ReadOnly) ? lines.readAll().count("\"document\"") : 0;
+    };
+    while (program.state() == QProcess::Running && documentLines() == 0) {
+        QThread::msleep(5);
+    }
+    ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
+    ASSERT_TRUE(program.waitForFinished(10'000));
+    for (int wait = 0; wait < 100 && !ProcessesMentioning(temp.path()).isEmpty(); ++wait) {
+        QThread::msleep(20);
+    }
+    const QStringList done = SourcesOfLastRun(ReportLines(report), "converted");
+    ASSERT_FALSE(done.isEmpty());
+    ASSERT_LT(done.size(), documents.size()) << "the run ended before it was killed";
+
+    const Result resumed = Run(arguments);
+    EXPECT_EQ(resumed.status, 0) << resumed.errors.toStdString();
+    const QList<QJsonObject> lines = ReportLines(report);
+    EXPECT_EQ(SourcesOfLastRun(lines, "skipped"), done);
+    QStringList left = documents;
+    for (const QString& source : done) {
+        left.removeOne(source);
+    }
+    EXPECT_EQ(SourcesOfLastRun(lines, "converted"), left);
+    EXPECT_EQ(lines.last()["skipped"], done.size());
+    EXPECT_EQ(Written(out.path()).size(), 2 * documents.size());
+}
+
+// Shards of the same arguments take disjoint shares that together are every document once,
+// however often it is named.
+TEST_F(ProgramTest, ShardsAreDisjointAndCoverEveryDocument) {
+    QStringList documents;
+    for (int document = 1; document <= 8; ++document) {
+        documents << Document(QString("box%1/scan%2.mdi").arg(document % 3).arg(document));
+    }
+    documents.sort();
+    QStringList converted;
+    for (const QString shard : {"1/3", "2/3", "3/3"}) {
+        const QString report = out.path() + "/shard" + shard.left(1) + ".jsonl";
+        const Result result = Run({"--convert", "--shard", shard, "--report", report, in.path(),
+                                   in.path() + "/box1/../box1/scan1.mdi"});
+        EXPECT_EQ(result.status, 0) << result.errors.toStdString();
+        const QStringList share = SourcesOfLastRun(ReportLines(report), "converted");
+        EXPECT_GE(share.size(), 2) << shard.toStdString();
+        converted += share;
+    }
+    converted.sort();
+    EXPECT_EQ(converted, documents);
+}
+
+struct ChangeCase {
+    const char* name;
+    bool source;  // the source changed, else one of its pages
+};
+void PrintTo(const ChangeCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ResumeChangeTest : public ProgramTest, public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(ResumeChangeTest, ADocumentChangedSinceIsConvertedAgain) {
+    const QString kept = Document("kept.mdi");
+    const QString changed = Document("changed.mdi");
+    const QString report = out.path() + "/report.jsonl";
+    const QStringList arguments{"--convert", "--resume", report, "--out", out.path(), in.path()};
+    ASSERT_EQ(Run(arguments).status, 0);
+    if (GetParam().source) {
+        WriteGreyDocument(changed, {QSize(40, 30), QSize(30, 40)}, true);
+    } else {
+        testing::MakeFile(out.path() + "/changed_1.jpg", "not the page");
+    }
+    const Result resumed = Run(arguments);
+    EXPECT_EQ(resumed.status, 0) << resumed.errors.toStdString();
+    const QList<QJsonObject> lines = ReportLines(report);
+    EXPECT_EQ(SourcesOfLastRun(lines, "skipped"), QStringList{kept});
+    EXPECT_EQ(SourcesOfLastRun(lines, "converted"), QStringList{changed});
+}
+INSTANTIATE_TEST_SUITE_P(Changes, ResumeChangeTest,
+                         ::testing::Values(ChangeCase{"source", true}, ChangeCase{"page", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The list find -print0 writes, on standard input, along with a document given as an argument.
+TEST_F(ProgramTest, ReadsANulSeparatedListFromStandardInput) {
+    const QString given = Document("given.mdi");
+    const QString odd = Document("line\nbreak.mdi");
+    const QString plain = Document("plain.mdi");
+    Document("unlisted.mdi");
+    QProcess program;
+    program.setProcessEnvironment(Environment());
+    program.start(VELLUMAX_PROGRAM,
+                  {"--convert", "--files-from", "-", "--null", "--out", out.path(), given});
+    ASSERT_TRUE(program.waitForStarted());
+    program.write(QFile::encodeName(odd) + '\0' + '\0' + QFile::encodeName(plain) + '\0');
+    program.closeWriteChannel();
+    ASSERT_TRUE(program.waitForFinished(60'000));
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    QStringList written = Written(out.path());
+    written.sort();
+    EXPECT_EQ(written, QStringList({"given_1.jpg", "line\nbreak_1.jpg", "plain_1.jpg"}));
 }
 
 }  // namespace

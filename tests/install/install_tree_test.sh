@@ -51,5 +51,5 @@ compgen -G "$out/Sample Letter_1.jpg" > /dev/null || fail "no page from the inst
 # The completion script loads and offers the options of --convert.
 completions=$(bash -c 'source "$1"; COMP_WORDS=(vellumax --convert --f); COMP_CWORD=2
     _vellumax; printf "%s\n" "${COMPREPLY[@]}"' _ "$prefix/share/bash-completion/completions/vellumax")
-[[ "$completions" == "--format" ]] || fail "completion of --f: $completions"
+[[ "$completions" == $'--format\n--files-from' ]] || fail "completion of --f: $completions"
 exit "$status"
