@@ -26,6 +26,7 @@
 #include "platform/build_config.h"
 #include "platform/error_report.h"
 #include "platform/path_helpers.h"
+#include "platform/product.h"
 #include "platform/runtime_error.h"
 #include "platform/sample_files.h"
 #include "settings/settings_store.h"

@@ -4,7 +4,6 @@
 #include <QMap>
 #include <cstring>
 
-#include "app/startup.h"
 #include "conversion/helper_tools.h"
 #include "conversion/page_delivery.h"
 #include "conversion/work_folder.h"
@@ -14,6 +13,7 @@
 #include "platform/event_loop.h"
 #include "platform/folder_walk.h"
 #include "platform/path_helpers.h"
+#include "platform/product.h"
 #include "platform/runtime_error.h"
 
 namespace vellumax {

@@ -2,12 +2,12 @@
 
 #include <QDir>
 
-#include "app/startup.h"
 #include "filelist/file_list.h"
 #include "platform/dialogs.h"
 #include "platform/error_report.h"
 #include "platform/folder_walk.h"
 #include "platform/path_helpers.h"
+#include "platform/product.h"
 
 namespace vellumax {
 
