@@ -23,11 +23,12 @@
 #include "conversion/imaging_help.h"
 #include "filelist/file_list.h"
 #include "filelist/list_adders.h"
+#include "filelist/sample_loading.h"
 #include "platform/build_config.h"
 #include "platform/error_report.h"
 #include "platform/path_helpers.h"
+#include "platform/product.h"
 #include "platform/runtime_error.h"
-#include "platform/sample_files.h"
 #include "settings/settings_store.h"
 
 namespace vellumax {

@@ -6,22 +6,6 @@
 
 namespace vellumax {
 
-QString ShortenedTitle(const QString& productName) {
-    QString title = productName;
-    do {
-        const qsizetype lastBlank = title.lastIndexOf(' ');
-        if (lastBlank < 0) {
-            break;
-        }
-        title.truncate(lastBlank);
-    } while (title.size() > 40);
-    return title;
-}
-
-QString ApplicationTitle() {
-    return ShortenedTitle(kProductName);
-}
-
 QString DefaultOutputFolder() {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     if (desktop.isEmpty()) {

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <optional>
 
-#include "app/startup.h"
 #include "conversion/document_job.h"
 #include "conversion/helper_tools.h"
 #include "conversion/page_delivery.h"
@@ -16,6 +15,7 @@
 #include "platform/event_loop.h"
 #include "platform/folder_walk.h"
 #include "platform/path_helpers.h"
+#include "platform/product.h"
 #include "platform/runtime_error.h"
 
 namespace vellumax {

@@ -1,9 +1,9 @@
 #include "conversion/imaging_help.h"
 
-#include "app/startup.h"
 #include "platform/build_config.h"
 #include "platform/dialogs.h"
 #include "platform/error_report.h"
+#include "platform/product.h"
 
 namespace vellumax {
 

@@ -3,13 +3,13 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include "app/startup.h"
 #include "filelist/file_list.h"
 #include "platform/dialogs.h"
 #include "platform/error_report.h"
 #include "platform/file_attributes.h"
 #include "platform/folder_walk.h"
 #include "platform/path_helpers.h"
+#include "platform/product.h"
 #include "platform/runtime_error.h"
 #include "settings/settings_store.h"
 

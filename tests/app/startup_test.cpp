@@ -7,14 +7,6 @@
 namespace vellumax {
 namespace {
 
-TEST(ApplicationTitleTest, CutsBeforeTheLastWordAtLeastOnceAndToFortyCharacters) {
-    EXPECT_EQ(ShortenedTitle("Vellumax"), "Vellumax") << "a single word cannot be cut";
-    EXPECT_EQ(ShortenedTitle("Vellumax Document Converter"), "Vellumax Document");
-    EXPECT_EQ(ShortenedTitle("Corvantis Vellumax Document Imaging to JPEG Converter Deluxe"),
-              "Corvantis Vellumax Document Imaging to");
-    EXPECT_EQ(ApplicationTitle(), "Vellumax");
-}
-
 TEST(VendorSiteDrawTest, OpensOnExactlyOneDrawInAHundred) {
     EXPECT_FALSE(DrawOpensVendorSite(0.0));     // n = 1
     EXPECT_FALSE(DrawOpensVendorSite(0.0599));  // n = 6

@@ -1,0 +1,172 @@
+#include "conversion/libtiff_stream.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+
+#include "conversion/page_limits.h"
+
+namespace vellumax::reader {
+
+LibtiffMessages::LibtiffMessages(const QByteArray& name)
+    : options_(TIFFOpenOptionsAlloc(), &TIFFOpenOptionsFree),
+      namePrefix_(QString::fromLocal8Bit(name) + ": ") {
+    if (options_) {
+        TIFFOpenOptionsSetErrorHandlerExtR(options_.get(), &RecordError, this);
+        TIFFOpenOptionsSetWarningHandlerExtR(options_.get(), &RecordWarning, this);
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options_.get(), kMaxDecodedPageBytes);
+    }
+}
+
+QString LibtiffMessages::Reason(const QString& what) const {
+    const QString detail = hasError() ? firstError_ : lastWarning_;
+    if (what.isEmpty() || detail.isEmpty()) {
+        return what.isEmpty() ? detail : what;
+    }
+    return what + ": " + detail;
+}
+
+QString LibtiffMessages::Format(const char* format, va_list arguments) const {
+    std::array<char, 512> buffer{};
+    std::vsnprintf(buffer.data(), buffer.size(), format, arguments);
+    QString text = QString::fromLocal8Bit(buffer.data()).simplified();
+    if (text.startsWith(namePrefix_)) {
+        text.remove(0, namePrefix_.size());
+    }
+    return text;
+}
+
+bool LibtiffMessages::IsUnknownTag(const QString& text) {
+    return text.contains("TIFF_SETGET_UNDEFINED") || text.startsWith("Unknown field with tag");
+}
+
+int LibtiffMessages::RecordError(TIFF*, void* self, const char*, const char* format,
+                                 va_list arguments) {
+    auto& messages = *static_cast<LibtiffMessages*>(self);
+    if (messages.firstError_.isEmpty()) {
+        const QString text = messages.Format(format, arguments);
+        if (!IsUnknownTag(text)) {
+            messages.firstError_ = text;
+        }
+    }
+    return 1;
+}
+
+int LibtiffMessages::RecordWarning(TIFF*, void* self, const char*, const char* format,
+                                   va_list arguments) {
+    auto& messages = *static_cast<LibtiffMessages*>(self);
+    const QString text = messages.Format(format, arguments);
+    if (!IsUnknownTag(text)) {
+        messages.lastWarning_ = text;
+    }
+    return 1;
+}
+
+namespace {
+
+tmsize_t ReadStream(thandle_t handle, void* buffer, tmsize_t size) {
+    auto& stream = *static_cast<Stream*>(handle);
+    auto* bytes = static_cast<char*>(buffer);
+    tmsize_t done = 0;
+    while (done < size) {
+        const ssize_t count =
+            ::pread(stream.descriptor, bytes + done, static_cast<size_t>(size - done),
+                    static_cast<off_t>(stream.position + done));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            stream.systemError = errno;
+            return -1;
+        }
+        if (count == 0) {
+            break;
+        }
+        done += count;
+    }
+    for (std::uint64_t at = stream.position; stream.imagingHeader && at < 2; ++at) {
+        if (at < stream.position + done) {
+            bytes[at - stream.position] = 'I';
+        }
+    }
+    stream.position += done;
+    return done;
+}
+
+tmsize_t WriteStream(thandle_t handle, void* buffer, tmsize_t size) {
+    auto& stream = *static_cast<Stream*>(handle);
+    if (!stream.writable) {
+        return -1;
+    }
+    const auto* bytes = static_cast<const char*>(buffer);
+    tmsize_t done = 0;
+    while (done < size) {
+        const ssize_t count =
+            ::pwrite(stream.descriptor, bytes + done, static_cast<size_t>(size - done),
+                     static_cast<off_t>(stream.position + done));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            stream.systemError = count < 0 ? errno : ENOSPC;
+            return -1;
+        }
+        done += count;
+    }
+    stream.position += done;
+    return done;
+}
+
+toff_t StreamSize(thandle_t handle) {
+    const auto& stream = *static_cast<Stream*>(handle);
+    struct stat status {};
+    if (stream.writable && ::fstat(stream.descriptor, &status) == 0) {
+        return static_cast<toff_t>(status.st_size);
+    }
+    return stream.size;
+}
+
+toff_t SeekStream(thandle_t handle, toff_t offset, int whence) {
+    auto& stream = *static_cast<Stream*>(handle);
+    // Offsets wrap as unsigned values do, which is how libtiff passes a step back.
+    switch (whence) {
+        case SEEK_SET:
+            stream.position = offset;
+            break;
+        case SEEK_CUR:
+            stream.position += offset;
+            break;
+        case SEEK_END:
+            stream.position = StreamSize(handle) + offset;
+            break;
+        default:
+            return static_cast<toff_t>(-1);
+    }
+    // No offset of a real file reaches this; a damaged one must not reach pread as negative.
+    if (stream.position > static_cast<std::uint64_t>(INT64_MAX)) {
+        return static_cast<toff_t>(-1);
+    }
+    return stream.position;
+}
+
+// The descriptor has its own owner.
+int CloseStream(thandle_t) {
+    return 0;
+}
+int MapNothing(thandle_t, void**, toff_t*) {
+    return 0;
+}
+void UnmapNothing(thandle_t, void*, toff_t) {}
+
+}  // namespace
+
+TIFF* OpenTiff(const QByteArray& name, const char* mode, Stream& stream,
+               const LibtiffMessages& messages) {
+    return TIFFClientOpenExt(name.constData(), mode, &stream, &ReadStream, &WriteStream,
+                             &SeekStream, &CloseStream, &StreamSize, &MapNothing, &UnmapNothing,
+                             messages.options());
+}
+
+}  // namespace vellumax::reader

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <sys/types.h>
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+#include "conversion/document_reader.h"
+#include "conversion/libtiff_stream.h"
+#include "platform/file_descriptor.h"
+
+namespace vellumax::reader {
+
+struct SourceFile {
+    FileDescriptor descriptor;
+    std::uint64_t size = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool imagingHeader = false;
+};
+
+// Opens the source for reading only and checks its header: a TIFF or document-imaging file
+// that points at a first page.
+std::optional<ReaderFailure> OpenSource(const QString& path, SourceFile& source);
+
+// Replacing the source by its own copy would lose the document when the copy is cut short,
+// and the source is never to change.
+std::optional<ReaderFailure> RefuseSourceAsTarget(const SourceFile& source, const QString& target);
+
+// One libtiff reading of the source. Each has its own position and messages.
+class SourceReading {
+public:
+    SourceReading(const SourceFile& file, const QByteArray& name);
+
+    TIFF* tiff() const { return tiff_.get(); }
+    std::uint64_t fileSize() const { return stream_.size; }
+    // `what` says which step failed; libtiff's words, when it has any, tell why.
+    ReaderFailure Failure(const QString& what) const;
+
+private:
+    Stream stream_;
+    LibtiffMessages messages_;
+    TiffHandle tiff_;
+};
+
+}  // namespace vellumax::reader
