@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
+#include "app/window_application.h"
 #include "conversion/work_folder.h"
 #include "filelist/start_paths.h"
 
@@ -22,8 +23,7 @@ int RunCommandLine(int argc, char* argv[]) {
 
 int RunWindow(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    QApplication::setApplicationName("vellumax");
-    QApplication::setStyle("Fusion");
+    vellumax::ConfigureWindowApplication();
 
     vellumax::QtDialogs dialogs;
     vellumax::MainWindow window({dialogs, QCoreApplication::applicationDirPath(),

@@ -477,7 +477,7 @@ void MainWindow::PushButton9_Click() {
     ErrorReport report(dialogs_, FormLocation("PushButton9_Click"));
     QString chosen;
     report.Run(100, [&] { lastFolderDot_ = ReadSetting("LastFolderDot", ""); });
-    report.Run(100, [&] { chosen = dialogs_.PickFolder("Please select folder:", lastFolderDot_); });
+    report.Run(100, [&] { chosen = dialogs_.PickFolder(kPickFolderTitle, lastFolderDot_); });
     if (report.Holds(102, [&] { return chosen.isEmpty(); })) {
         return;
     }

@@ -17,7 +17,6 @@ namespace vellumax {
 
 namespace {
 
-constexpr char kOpenFilesTitle[] = "Add File(s) - Hold Ctrl to select multiple files";
 constexpr char kOpenFilesFilter[] = "MDI Files (*.mdi)";
 constexpr char kTooManyFiles[] =
     "You've selected too many files to add.\r\rPlease try adding via the \"Add All\" button.";
@@ -110,7 +109,7 @@ void AddAllFilesInFolder(FileList& list, Dialogs& dialogs,
     QString lastFolder;
     QString chosen;
     report.Run(104, [&] { lastFolder = ReadSetting("LastFolder", ""); });
-    report.Run(106, [&] { chosen = dialogs.PickFolder("Please select folder:", lastFolder); });
+    report.Run(106, [&] { chosen = dialogs.PickFolder(kPickFolderTitle, lastFolder); });
     if (report.Holds(108, [&] { return chosen.isEmpty(); })) {
         return;
     }

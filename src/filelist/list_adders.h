@@ -32,6 +32,11 @@ QStringList DroppedPaths(const QMimeData& data);
 // Dropped files are appended as delivered; dropped folders bring every file of their tree.
 void AddDroppedPaths(FileList& list, const QStringList& paths, Dialogs& dialogs);
 
+// The titles of the open-file dialog and of the folder picker, which the output folder's picker
+// shares.
+inline constexpr char kOpenFilesTitle[] = "Add File(s) - Hold Ctrl to select multiple files";
+inline constexpr char kPickFolderTitle[] = "Please select folder:";
+
 // The selection the open-file dialog can hand over at once, in characters of path text.
 inline constexpr qsizetype kOpenFilesCapacity = 1024 * 1024;
 
