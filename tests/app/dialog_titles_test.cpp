@@ -14,9 +14,9 @@
 #include <functional>
 
 #include "app/qt_dialogs.h"
-#include "app/startup.h"
 #include "app/window_application.h"
 #include "filelist/list_adders.h"
+#include "platform/product.h"
 
 namespace vellumax {
 namespace {
