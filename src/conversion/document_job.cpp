@@ -40,6 +40,10 @@ private:
     std::vector<DocumentJob::HeldMessage>& messages_;
 };
 
+void WaitFor(DocumentJob& job) {
+    WaitYielding([&](std::chrono::milliseconds limit) { return job.WaitAtMost(limit); });
+}
+
 }  // namespace
 
 DocumentJob::DocumentJob(JobRequest request, QString folder, QString toolFolder,
@@ -123,6 +127,7 @@ std::unique_ptr<DocumentJob> DocumentJobs::Finished(int position, const JobReque
         // The list or the options changed since it started: the document gets what it
         // would have got without working ahead.
         job->Cancel();
+        WaitFor(*job);
         job.reset();
     }
     if (!job) {
@@ -161,7 +166,7 @@ void DocumentJobs::Abandon() {
         job->Cancel();
     }
     for (auto& [position, job] : ahead_) {
-        WaitYielding([&](std::chrono::milliseconds limit) { return job->WaitAtMost(limit); });
+        WaitFor(*job);
     }
     ahead_.clear();
 }
