@@ -276,10 +276,10 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementRow{"luma next macroblock", true, 32, 32 + 3 * 16, 0, 16 + 1},
         PlacementRow{"luma second subgroup", true, 32, 4 * 32 + 2, 2, 0, -30},
         PlacementRow{"luma last subgroup", true, 32, 13 * 32, 2, 3},
-        // Chroma's first coefficients come in another order: coefficient 3 of macroblock 1 is
-        // (0, 1), and coefficient 1 of macroblock 0 is (1, 0), two rows up in coding order.
-        PlacementRow{"chroma second level", false, 32, 1 + 2 * 3, 0, 16 + 4},
-        PlacementRow{"chroma second level transposed", false, 32, 0 + 2 * 1, 2, 0},
+        // Chroma's second level comes in luma's order: coefficient 1 of macroblock 1 is (0, 1),
+        // and coefficient 2 of macroblock 0 is (1, 0), two rows up in coding order.
+        PlacementRow{"chroma second level", false, 32, 1 + 2 * 1, 0, 16 + 4},
+        PlacementRow{"chroma second level vertical", false, 32, 0 + 2 * 2, 2, 0},
         // Block 3 of the path is (1, 0); its (0, 2) is two rows up as well. Chroma's
         // frequencies of 2 and 3 change sign as luma's do.
         PlacementRow{"chroma second subgroup", false, 32, 4 * 32 + 2 * 3, 2, 2, -30},
