@@ -53,7 +53,10 @@ DocumentJob::DocumentJob(JobRequest request, QString folder, QString toolFolder,
       toolFolder_(std::move(toolFolder)),
       tiffPath_(folder_ + '/' + kIntermediateStem + ".tif"),
       imaging_(std::move(imaging)) {
-    thread_.reset(QThread::create([this] { Work(); }));
+    thread_.reset(QThread::create([this] {
+        Work();
+        done_.store(true, std::memory_order_release);
+    }));
     thread_->start();
 }
 
@@ -88,12 +91,13 @@ void DocumentJob::Work() {
     QFile::remove(tiffPath_);
 }
 
+// The flag, not the thread's state, tells: it orders the job's results before their reading.
 bool DocumentJob::finished() const {
-    return thread_->isFinished();
+    return done_.load(std::memory_order_acquire);
 }
 
 bool DocumentJob::WaitAtMost(std::chrono::milliseconds limit) {
-    return thread_->wait(QDeadlineTimer(limit.count()));
+    return thread_->wait(QDeadlineTimer(limit.count())) && finished();
 }
 
 void DocumentJob::ShowHeldMessages(Dialogs& dialogs) {

@@ -75,6 +75,7 @@ private:
     QString tiffPath_;
     ImagingFactory imaging_;
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> done_{false};
     std::unique_ptr<QThread> thread_;
     std::vector<HeldMessage> messages_;
     bool saved_ = false;
