@@ -1,6 +1,7 @@
 #include "conversion/ptc/ptc_decoder.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "conversion/ptc/ptc_entropy.h"
 #include "conversion/ptc/ptc_layout.h"
@@ -42,6 +43,30 @@ bool DecodeChannel(const ChannelRecord& record, int channel, std::uint32_t colum
 
 std::uint8_t ToByte(std::int32_t sample) {
     return static_cast<std::uint8_t>(std::clamp((sample + 4) >> 3, -128, 127) + 128);
+}
+
+// Chroma mixed down (see WriteRow) at full resolution across, for `pairs` pairs of pixels:
+// each pixel takes 3/4 of its own chroma column and 1/4 of the one on its side.
+void UpsampleAcross(const std::int32_t* mix, std::uint32_t pairs, std::int32_t* __restrict out) {
+    for (std::ptrdiff_t column = 0; column < pairs; ++column) {
+        out[2 * column] = (3 * mix[column] + mix[column - 1] + 8) >> 4;
+        out[2 * column + 1] = (3 * mix[column] + mix[column + 1] + 8) >> 4;
+    }
+}
+
+// The colour transform of a row, each pixel's bytes packed red first into the low bytes. Kept
+// apart from the byte interleaving so that it runs as vector code.
+void ToRgb(const std::int32_t* __restrict y, const std::int32_t* __restrict co,
+           const std::int32_t* __restrict cg, std::uint32_t width,
+           std::uint32_t* __restrict packed) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+        const std::int32_t t = y[x] - (cg[x] >> 1);
+        const std::int32_t green = t + cg[x];
+        const std::int32_t blue = t - (co[x] >> 1);
+        const std::int32_t red = blue + co[x];
+        packed[x] = std::uint32_t{ToByte(red)} | std::uint32_t{ToByte(green)} << 8 |
+                    std::uint32_t{ToByte(blue)} << 16;
+    }
 }
 
 }  // namespace
@@ -384,23 +409,21 @@ void PageDecoder::WriteRow(std::uint32_t planeRow, std::span<std::uint8_t> rgb) 
         mix[-1] = mix[0];
         mix[chromaWidth] = mix[chromaWidth - 1];
     }
-    const std::int32_t* y = luma.Row(planeRow);
-    const std::int32_t* coMix = mixed_.data() + 1;
-    const std::int32_t* cgMix = mixed_.data() + stride + 1;
+    const std::uint32_t width = frame().width;
+    across_.resize(2 * std::size_t{width} + 2);
+    packed_.resize(width);
+    UpsampleAcross(mixed_.data() + 1, (width + 1) / 2, across_.data());
+    UpsampleAcross(mixed_.data() + stride + 1, (width + 1) / 2, across_.data() + width + 1);
+    ToRgb(luma.Row(planeRow), across_.data(), across_.data() + width + 1, width, packed_.data());
+    // Each pixel's four bytes overlap the next pixel's, which overwrites the fourth.
     std::uint8_t* out = rgb.data();
-    for (std::uint32_t x = 0; x < frame().width; ++x, out += 3) {
-        const std::int32_t column = static_cast<std::int32_t>(x / 2);
-        const std::int32_t nearColumn = x % 2 ? column + 1 : column - 1;
-        const std::int32_t co = (3 * coMix[column] + coMix[nearColumn] + 8) >> 4;
-        const std::int32_t cg = (3 * cgMix[column] + cgMix[nearColumn] + 8) >> 4;
-        const std::int32_t t = y[x] - (cg >> 1);
-        const std::int32_t green = t + cg;
-        const std::int32_t blue = t - (co >> 1);
-        const std::int32_t red = blue + co;
-        out[0] = ToByte(red);
-        out[1] = ToByte(green);
-        out[2] = ToByte(blue);
+    for (std::uint32_t x = 0; x + 1 < width; ++x, out += 3) {
+        std::memcpy(out, &packed_[x], 4);
     }
+    const std::uint32_t last = packed_[width - 1];
+    out[0] = static_cast<std::uint8_t>(last);
+    out[1] = static_cast<std::uint8_t>(last >> 8);
+    out[2] = static_cast<std::uint8_t>(last >> 16);
 }
 
 }  // namespace vellumax::ptc
