@@ -78,18 +78,23 @@ public:
         : width_(width),
           height_(height),
           stripeRows_(4 * static_cast<std::uint32_t>(layout.blockRows)),
+          ringMask_(stripeRows_ * kRingStripes - 1),
           layout_(layout),
-          samples_(std::size_t{width} * stripeRows_ * kRingStripes) {}
+          samples_(std::size_t{width} * stripeRows_ * kRingStripes) {
+        // A stripe is 4 blocks high and blocks 4 or 2 rows: the ring's rows are a power of
+        // two, and a row's place in it a mask, not a division.
+        static_assert((kRingStripes & (kRingStripes - 1)) == 0);
+    }
 
     std::uint32_t width() const { return width_; }
     std::uint32_t height() const { return height_; }
     const ChannelLayout& layout() const { return layout_; }
 
     std::int32_t* Row(std::uint32_t row) {
-        return samples_.data() + std::size_t{row % (stripeRows_ * kRingStripes)} * width_;
+        return samples_.data() + std::size_t{row & ringMask_} * width_;
     }
     const std::int32_t* Row(std::uint32_t row) const {
-        return samples_.data() + std::size_t{row % (stripeRows_ * kRingStripes)} * width_;
+        return samples_.data() + std::size_t{row & ringMask_} * width_;
     }
 
     // The cleared rows of a stripe in coding order, bottom first, for the coefficients to go
@@ -103,9 +108,8 @@ public:
     }
 
     void SecondLevelCore(std::uint32_t stripe) {
-        for (std::uint32_t left = 0; left < width_; left += kMacroblockColumns) {
-            InverseCoreTransform(DcGrid(BottomRow(stripe), left));
-        }
+        InverseCoreTransforms(DcGrid(BottomRow(stripe), 0), width_ / kMacroblockColumns,
+                              kMacroblockColumns);
         // The two block rows along the top and bottom of the page lie outside every 4×4
         // window; the encoder filters them across each macroblock edge on their own.
         const std::uint32_t blockRows = layout_.blockRows;
@@ -125,9 +129,8 @@ public:
     // two block rows on either side.
     void SecondLevelOverlap(std::uint32_t stripe) {
         const std::uint32_t bottom = stripe * stripeRows_ + 2 * layout_.blockRows - 1;
-        for (std::uint32_t edge = kMacroblockColumns; edge < width_; edge += kMacroblockColumns) {
-            InverseOverlapFilter(DcGrid(bottom, edge - 2 * kBlockColumns));
-        }
+        InverseOverlapFilters(DcGrid(bottom, kMacroblockColumns - 2 * kBlockColumns),
+                              Edges(kMacroblockColumns), kMacroblockColumns);
         // So are the two block columns along the page's left and right borders, across each
         // edge between macroblock rows.
         for (const std::uint32_t column :
@@ -141,12 +144,11 @@ public:
     void FirstLevel(std::uint32_t stripe) {
         const std::uint32_t top = stripe * stripeRows_;
         for (std::uint32_t row = top; row < top + stripeRows_; row += layout_.blockRows) {
-            for (std::uint32_t left = 0; left < width_; left += kBlockColumns) {
-                if (layout_.blockRows == kLumaLayout.blockRows) {
-                    InverseCoreTransform(SampleGrid(row + 3, left));
-                } else {
-                    InverseChromaBlock(Row(row + 1) + left, Row(row) + left);
-                }
+            if (layout_.blockRows == kLumaLayout.blockRows) {
+                InverseCoreTransforms(SampleGrid(row + 3, 0), width_ / kBlockColumns,
+                                      kBlockColumns);
+            } else {
+                InverseChromaBlocks(Row(row + 1), Row(row), width_ / kBlockColumns);
             }
         }
         if (layout_.blockRows != kLumaLayout.blockRows) {
@@ -155,9 +157,7 @@ public:
         }
         for (std::uint32_t row = stripe == 0 ? top + 2 : top - 2; row < top + stripeRows_ - 2;
              row += kBlockColumns) {
-            for (std::uint32_t left = 2; left + kBlockColumns <= width_; left += kBlockColumns) {
-                InverseOverlapFilter(SampleGrid(row + 3, left));
-            }
+            InverseOverlapFilters(SampleGrid(row + 3, 2), Edges(kBlockColumns), kBlockColumns);
             // The two sample columns along either side of the page are filtered on their own,
             // as at the second level: left unfiltered, they stay flat within each block.
             for (const std::uint32_t column : {0U, 1U, width_ - 2, width_ - 1}) {
@@ -193,18 +193,10 @@ private:
             EdgeFilterAlongRow(end, kBlockColumns, 1);
         }
         for (std::uint32_t row = first; row < end; ++row) {
-            std::int32_t* samples = Row(row);
-            for (std::uint32_t left = 2; left + kBlockColumns <= width_; left += kBlockColumns) {
-                InverseEdgeFilter(samples[left], samples[left + 1], samples[left + 2],
-                                  samples[left + 3]);
-            }
+            InverseEdgeFilters(Row(row) + kBlockColumns, Edges(kBlockColumns), kBlockColumns, 1);
         }
         for (std::uint32_t upper = first; upper < end; upper += layout_.blockRows) {
-            std::int32_t* above = Row(upper);
-            std::int32_t* below = Row(upper + 1);
-            for (std::uint32_t column = 0; column < width_; ++column) {
-                InversePairFilter(below[column], above[column]);
-            }
+            InversePairFilters(Row(upper + 1), Row(upper), width_);
         }
     }
 
@@ -214,12 +206,11 @@ private:
     // The four-sample edge filter across every edge `spacing` apart along `row`, on samples
     // `step` apart.
     void EdgeFilterAlongRow(std::uint32_t row, std::uint32_t spacing, std::uint32_t step) {
-        std::int32_t* samples = Row(row);
-        for (std::uint32_t edge = spacing; edge < width_; edge += spacing) {
-            InverseEdgeFilter(samples[edge - 2 * step], samples[edge - step], samples[edge],
-                              samples[edge + step]);
-        }
+        InverseEdgeFilters(Row(row) + spacing, Edges(spacing), spacing, step);
     }
+
+    // How many edges `spacing` apart lie inside the plane.
+    std::uint32_t Edges(std::uint32_t spacing) const { return (width_ - 1) / spacing; }
 
     // The four-sample edge filter up `column` from `bottom`, on rows `rowStep` apart.
     void EdgeFilterDownColumn(std::uint32_t bottom, std::uint32_t column, std::uint32_t rowStep) {
@@ -245,6 +236,7 @@ private:
     std::uint32_t width_;
     std::uint32_t height_;
     std::uint32_t stripeRows_;
+    std::uint32_t ringMask_;
     ChannelLayout layout_;
     std::vector<std::int32_t> samples_;
     std::array<std::int32_t*, 16> stripePointers_{};
