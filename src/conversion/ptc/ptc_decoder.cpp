@@ -1,6 +1,7 @@
 #include "conversion/ptc/ptc_decoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "conversion/ptc/ptc_entropy.h"
@@ -66,6 +67,23 @@ void ToRgb(const std::int32_t* __restrict y, const std::int32_t* __restrict co,
         const std::int32_t red = blue + co[x];
         packed[x] = std::uint32_t{ToByte(red)} | std::uint32_t{ToByte(green)} << 8 |
                     std::uint32_t{ToByte(blue)} << 16;
+    }
+}
+
+// Writes packed pixels out as three bytes each. On a little-endian machine two pixels go out in
+// one 8-byte store, whose last two bytes the next store overwrites.
+void Interleave(const std::uint32_t* packed, std::uint32_t width, std::uint8_t* out) {
+    std::uint32_t x = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; x + 3 <= width; x += 2, out += 6) {
+            const std::uint64_t pair = packed[x] | std::uint64_t{packed[x + 1]} << 24;
+            std::memcpy(out, &pair, sizeof pair);
+        }
+    }
+    for (; x < width; ++x, out += 3) {
+        out[0] = static_cast<std::uint8_t>(packed[x]);
+        out[1] = static_cast<std::uint8_t>(packed[x] >> 8);
+        out[2] = static_cast<std::uint8_t>(packed[x] >> 16);
     }
 }
 
@@ -407,15 +425,7 @@ void PageDecoder::WriteRow(std::uint32_t planeRow, std::span<std::uint8_t> rgb) 
     UpsampleAcross(mixed_.data() + 1, (width + 1) / 2, across_.data());
     UpsampleAcross(mixed_.data() + stride + 1, (width + 1) / 2, across_.data() + width + 1);
     ToRgb(luma.Row(planeRow), across_.data(), across_.data() + width + 1, width, packed_.data());
-    // Each pixel's four bytes overlap the next pixel's, which overwrites the fourth.
-    std::uint8_t* out = rgb.data();
-    for (std::uint32_t x = 0; x + 1 < width; ++x, out += 3) {
-        std::memcpy(out, &packed_[x], 4);
-    }
-    const std::uint32_t last = packed_[width - 1];
-    out[0] = static_cast<std::uint8_t>(last);
-    out[1] = static_cast<std::uint8_t>(last >> 8);
-    out[2] = static_cast<std::uint8_t>(last >> 16);
+    Interleave(packed_.data(), width, rgb.data());
 }
 
 }  // namespace vellumax::ptc
