@@ -757,6 +757,81 @@ TEST(DrawnSamples, EveryRecordDecodesExactly) {
     }
 }
 
+// The colour streams of every page of a document, first page first.
+std::vector<Bytes> PageStreams(const Bytes& file) {
+    std::vector<Bytes> streams;
+    // A damaged chain of directories could loop; no sample comes near this many pages.
+    constexpr int kMaxPages = 64;
+    std::uint32_t page = Read32(file, 4);
+    for (int count = 0; page != 0 && count < kMaxPages; ++count) {
+        if ((TagValue(file, page, 259) & 0xFFFF) == 34720) {
+            streams.push_back(Slice(file, TagValue(file, page, 273), TagValue(file, page, 279)));
+        }
+        page = Read32(file, page + 2 + 12 * std::size_t{Read32(file, page) & 0xFFFF});
+    }
+    return streams;
+}
+
+// FNV-1a over every row a page decodes to.
+std::uint64_t DecodedHash(PageDecoder& decoder) {
+    std::uint64_t hash = 0xcbf29ce484222325;
+    Bytes row(3 * std::size_t{decoder.frame().width});
+    for (std::uint32_t y = 0; y < decoder.frame().height; ++y) {
+        if (!decoder.ReadRow(row)) {
+            ADD_FAILURE() << decoder.problem();
+            return 0;
+        }
+        for (const std::uint8_t byte : row) {
+            hash = (hash ^ byte) * 0x100000001b3;
+        }
+    }
+    return hash;
+}
+
+// Work on the decoder's speed must leave every pixel as it was: these are the hashes of the
+// pages as decoded before it.
+TEST(SharedSamples, DecodeToTheSameBytes) {
+    const std::map<std::string, std::vector<std::uint64_t>> expected = {
+        {"mdi-art/C_futoshi_stand.mdi", {0x810299c045f97412}},
+        {"mdi-art/C_goro_stand.mdi", {0xd543d95dcddefe75}},
+        {"mdi-art/C_hiro_stand.mdi", {0xfb8227125dddb9d0}},
+        {"mdi-art/C_ichigo_stand.mdi", {0x9449b44bf676f300}},
+        {"mdi-art/C_ikuno_stand.mdi", {0xfb3e79e725f3fdcc}},
+        {"mdi/annie-spratt-OWq8w3BYMFY-unsplash.mdi", {0xb38459d05d16b251}},
+        {"mdi/cecelia-chang-noPK6HYqUog-unsplash.mdi", {0x34b04624c6942740}},
+        {"mdi/christoph-nolte-Fz9lwCFtzfo-unsplash.mdi", {0x69d8f624d6a9e770}},
+        {"mdi/eren-yildiz-7L0Hq0jGI6Q-unsplash.mdi", {0xd878e4328b90e563}},
+        {"mdi/esra-korkmaz-d4G0U-PPhI8-unsplash.mdi", {0x5de1d4d98ca550cc}},
+        {"mdi/hombre-pYAbtWwJslg-unsplash.mdi", {0xbdbbefc00016c48c}},
+        {"mdi/isabela-kronemberger-hxOg4o5oNFA-unsplash.mdi", {0xcce535d8f1ff55f1}},
+        {"mdi/joshua-kettle-DUMmX4a7m4o-unsplash.mdi", {0x4d4d070edba4abc8}},
+        {"mdi/kasia-01Nt1Ub6oA8-unsplash.mdi", {0x1963be4d7cda18ab}},
+        {"mdi/minh-GjFGaumWkjM-unsplash.mdi", {0x199d7fd8e9164145}},
+    };
+    QStringList absent;
+    for (const auto& [name, hashes] : expected) {
+        const QString path = testing::SharedTestData() + "/" + QString::fromStdString(name);
+        if (!QFileInfo::exists(path)) {
+            absent << QString::fromStdString(name);
+            continue;
+        }
+        const auto sample = LoadSample(path);
+        ASSERT_TRUE(sample.has_value()) << name;
+        std::vector<std::uint64_t> decoded;
+        for (const Bytes& stream : PageStreams(sample->file)) {
+            std::string problem;
+            const auto decoder = PageDecoder::Open(stream, problem);
+            ASSERT_NE(decoder, nullptr) << name << ": " << problem;
+            decoded.push_back(DecodedHash(*decoder));
+        }
+        EXPECT_EQ(decoded, hashes) << name;
+    }
+    if (!absent.isEmpty()) {
+        GTEST_SKIP() << "the shared samples " << absent.join(", ").toStdString()
+                     << " are not there";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Shared, Samples,
                          ::testing::Values("annie-spratt-OWq8w3BYMFY-unsplash.mdi",
                                            "cecelia-chang-noPK6HYqUog-unsplash.mdi",

@@ -1,6 +1,8 @@
 #include "conversion/ptc/ptc_decoder.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "conversion/ptc/ptc_entropy.h"
 #include "conversion/ptc/ptc_layout.h"
@@ -44,6 +46,47 @@ std::uint8_t ToByte(std::int32_t sample) {
     return static_cast<std::uint8_t>(std::clamp((sample + 4) >> 3, -128, 127) + 128);
 }
 
+// Chroma mixed down (see WriteRow) at full resolution across, for `pairs` pairs of pixels:
+// each pixel takes 3/4 of its own chroma column and 1/4 of the one on its side.
+void UpsampleAcross(const std::int32_t* mix, std::uint32_t pairs, std::int32_t* __restrict out) {
+    for (std::ptrdiff_t column = 0; column < pairs; ++column) {
+        out[2 * column] = (3 * mix[column] + mix[column - 1] + 8) >> 4;
+        out[2 * column + 1] = (3 * mix[column] + mix[column + 1] + 8) >> 4;
+    }
+}
+
+// The colour transform of a row, each pixel's bytes packed red first into the low bytes. Kept
+// apart from the byte interleaving so that it runs as vector code.
+void ToRgb(const std::int32_t* __restrict y, const std::int32_t* __restrict co,
+           const std::int32_t* __restrict cg, std::uint32_t width,
+           std::uint32_t* __restrict packed) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+        const std::int32_t t = y[x] - (cg[x] >> 1);
+        const std::int32_t green = t + cg[x];
+        const std::int32_t blue = t - (co[x] >> 1);
+        const std::int32_t red = blue + co[x];
+        packed[x] = std::uint32_t{ToByte(red)} | std::uint32_t{ToByte(green)} << 8 |
+                    std::uint32_t{ToByte(blue)} << 16;
+    }
+}
+
+// Writes packed pixels out as three bytes each. On a little-endian machine two pixels go out in
+// one 8-byte store, whose last two bytes the next store overwrites.
+void Interleave(const std::uint32_t* packed, std::uint32_t width, std::uint8_t* out) {
+    std::uint32_t x = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; x + 3 <= width; x += 2, out += 6) {
+            const std::uint64_t pair = packed[x] | std::uint64_t{packed[x + 1]} << 24;
+            std::memcpy(out, &pair, sizeof pair);
+        }
+    }
+    for (; x < width; ++x, out += 3) {
+        out[0] = static_cast<std::uint8_t>(packed[x]);
+        out[1] = static_cast<std::uint8_t>(packed[x] >> 8);
+        out[2] = static_cast<std::uint8_t>(packed[x] >> 16);
+    }
+}
+
 }  // namespace
 
 // One channel's samples for a ring of stripes, with the transform stages that work on them.
@@ -53,18 +96,23 @@ public:
         : width_(width),
           height_(height),
           stripeRows_(4 * static_cast<std::uint32_t>(layout.blockRows)),
+          ringMask_(stripeRows_ * kRingStripes - 1),
           layout_(layout),
-          samples_(std::size_t{width} * stripeRows_ * kRingStripes) {}
+          samples_(std::size_t{width} * stripeRows_ * kRingStripes) {
+        // A stripe is 4 blocks high and blocks 4 or 2 rows: the ring's rows are a power of
+        // two, and a row's place in it a mask, not a division.
+        static_assert((kRingStripes & (kRingStripes - 1)) == 0);
+    }
 
     std::uint32_t width() const { return width_; }
     std::uint32_t height() const { return height_; }
     const ChannelLayout& layout() const { return layout_; }
 
     std::int32_t* Row(std::uint32_t row) {
-        return samples_.data() + std::size_t{row % (stripeRows_ * kRingStripes)} * width_;
+        return samples_.data() + std::size_t{row & ringMask_} * width_;
     }
     const std::int32_t* Row(std::uint32_t row) const {
-        return samples_.data() + std::size_t{row % (stripeRows_ * kRingStripes)} * width_;
+        return samples_.data() + std::size_t{row & ringMask_} * width_;
     }
 
     // The cleared rows of a stripe in coding order, bottom first, for the coefficients to go
@@ -78,9 +126,8 @@ public:
     }
 
     void SecondLevelCore(std::uint32_t stripe) {
-        for (std::uint32_t left = 0; left < width_; left += kMacroblockColumns) {
-            InverseCoreTransform(DcGrid(BottomRow(stripe), left));
-        }
+        InverseCoreTransforms(DcGrid(BottomRow(stripe), 0), width_ / kMacroblockColumns,
+                              kMacroblockColumns);
         // The two block rows along the top and bottom of the page lie outside every 4×4
         // window; the encoder filters them across each macroblock edge on their own.
         const std::uint32_t blockRows = layout_.blockRows;
@@ -100,9 +147,8 @@ public:
     // two block rows on either side.
     void SecondLevelOverlap(std::uint32_t stripe) {
         const std::uint32_t bottom = stripe * stripeRows_ + 2 * layout_.blockRows - 1;
-        for (std::uint32_t edge = kMacroblockColumns; edge < width_; edge += kMacroblockColumns) {
-            InverseOverlapFilter(DcGrid(bottom, edge - 2 * kBlockColumns));
-        }
+        InverseOverlapFilters(DcGrid(bottom, kMacroblockColumns - 2 * kBlockColumns),
+                              Edges(kMacroblockColumns), kMacroblockColumns);
         // So are the two block columns along the page's left and right borders, across each
         // edge between macroblock rows.
         for (const std::uint32_t column :
@@ -116,12 +162,11 @@ public:
     void FirstLevel(std::uint32_t stripe) {
         const std::uint32_t top = stripe * stripeRows_;
         for (std::uint32_t row = top; row < top + stripeRows_; row += layout_.blockRows) {
-            for (std::uint32_t left = 0; left < width_; left += kBlockColumns) {
-                if (layout_.blockRows == kLumaLayout.blockRows) {
-                    InverseCoreTransform(SampleGrid(row + 3, left));
-                } else {
-                    InverseChromaBlock(Row(row + 1) + left, Row(row) + left);
-                }
+            if (layout_.blockRows == kLumaLayout.blockRows) {
+                InverseCoreTransforms(SampleGrid(row + 3, 0), width_ / kBlockColumns,
+                                      kBlockColumns);
+            } else {
+                InverseChromaBlocks(Row(row + 1), Row(row), width_ / kBlockColumns);
             }
         }
         if (layout_.blockRows != kLumaLayout.blockRows) {
@@ -130,9 +175,7 @@ public:
         }
         for (std::uint32_t row = stripe == 0 ? top + 2 : top - 2; row < top + stripeRows_ - 2;
              row += kBlockColumns) {
-            for (std::uint32_t left = 2; left + kBlockColumns <= width_; left += kBlockColumns) {
-                InverseOverlapFilter(SampleGrid(row + 3, left));
-            }
+            InverseOverlapFilters(SampleGrid(row + 3, 2), Edges(kBlockColumns), kBlockColumns);
             // The two sample columns along either side of the page are filtered on their own,
             // as at the second level: left unfiltered, they stay flat within each block.
             for (const std::uint32_t column : {0U, 1U, width_ - 2, width_ - 1}) {
@@ -168,18 +211,10 @@ private:
             EdgeFilterAlongRow(end, kBlockColumns, 1);
         }
         for (std::uint32_t row = first; row < end; ++row) {
-            std::int32_t* samples = Row(row);
-            for (std::uint32_t left = 2; left + kBlockColumns <= width_; left += kBlockColumns) {
-                InverseEdgeFilter(samples[left], samples[left + 1], samples[left + 2],
-                                  samples[left + 3]);
-            }
+            InverseEdgeFilters(Row(row) + kBlockColumns, Edges(kBlockColumns), kBlockColumns, 1);
         }
         for (std::uint32_t upper = first; upper < end; upper += layout_.blockRows) {
-            std::int32_t* above = Row(upper);
-            std::int32_t* below = Row(upper + 1);
-            for (std::uint32_t column = 0; column < width_; ++column) {
-                InversePairFilter(below[column], above[column]);
-            }
+            InversePairFilters(Row(upper + 1), Row(upper), width_);
         }
     }
 
@@ -189,12 +224,11 @@ private:
     // The four-sample edge filter across every edge `spacing` apart along `row`, on samples
     // `step` apart.
     void EdgeFilterAlongRow(std::uint32_t row, std::uint32_t spacing, std::uint32_t step) {
-        std::int32_t* samples = Row(row);
-        for (std::uint32_t edge = spacing; edge < width_; edge += spacing) {
-            InverseEdgeFilter(samples[edge - 2 * step], samples[edge - step], samples[edge],
-                              samples[edge + step]);
-        }
+        InverseEdgeFilters(Row(row) + spacing, Edges(spacing), spacing, step);
     }
+
+    // How many edges `spacing` apart lie inside the plane.
+    std::uint32_t Edges(std::uint32_t spacing) const { return (width_ - 1) / spacing; }
 
     // The four-sample edge filter up `column` from `bottom`, on rows `rowStep` apart.
     void EdgeFilterDownColumn(std::uint32_t bottom, std::uint32_t column, std::uint32_t rowStep) {
@@ -220,6 +254,7 @@ private:
     std::uint32_t width_;
     std::uint32_t height_;
     std::uint32_t stripeRows_;
+    std::uint32_t ringMask_;
     ChannelLayout layout_;
     std::vector<std::int32_t> samples_;
     std::array<std::int32_t*, 16> stripePointers_{};
@@ -384,23 +419,13 @@ void PageDecoder::WriteRow(std::uint32_t planeRow, std::span<std::uint8_t> rgb) 
         mix[-1] = mix[0];
         mix[chromaWidth] = mix[chromaWidth - 1];
     }
-    const std::int32_t* y = luma.Row(planeRow);
-    const std::int32_t* coMix = mixed_.data() + 1;
-    const std::int32_t* cgMix = mixed_.data() + stride + 1;
-    std::uint8_t* out = rgb.data();
-    for (std::uint32_t x = 0; x < frame().width; ++x, out += 3) {
-        const std::int32_t column = static_cast<std::int32_t>(x / 2);
-        const std::int32_t nearColumn = x % 2 ? column + 1 : column - 1;
-        const std::int32_t co = (3 * coMix[column] + coMix[nearColumn] + 8) >> 4;
-        const std::int32_t cg = (3 * cgMix[column] + cgMix[nearColumn] + 8) >> 4;
-        const std::int32_t t = y[x] - (cg >> 1);
-        const std::int32_t green = t + cg;
-        const std::int32_t blue = t - (co >> 1);
-        const std::int32_t red = blue + co;
-        out[0] = ToByte(red);
-        out[1] = ToByte(green);
-        out[2] = ToByte(blue);
-    }
+    const std::uint32_t width = frame().width;
+    across_.resize(2 * std::size_t{width} + 2);
+    packed_.resize(width);
+    UpsampleAcross(mixed_.data() + 1, (width + 1) / 2, across_.data());
+    UpsampleAcross(mixed_.data() + stride + 1, (width + 1) / 2, across_.data() + width + 1);
+    ToRgb(luma.Row(planeRow), across_.data(), across_.data() + width + 1, width, packed_.data());
+    Interleave(packed_.data(), width, rgb.data());
 }
 
 }  // namespace vellumax::ptc

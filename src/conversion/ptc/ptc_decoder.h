@@ -69,7 +69,9 @@ private:
     Stream stream_;
     std::array<std::unique_ptr<Plane>, kChannels> planes_;
     std::vector<std::int32_t> values_;
-    std::vector<std::int32_t> mixed_;  // chroma mixed down for the row being written
+    std::vector<std::int32_t> mixed_;    // chroma mixed down for the row being written
+    std::vector<std::int32_t> across_;   // and then across, at full resolution
+    std::vector<std::uint32_t> packed_;  // the row's pixels before their bytes are interleaved
     std::uint32_t nextRow_ = 0;
     std::uint32_t stepsDone_ = 0;
     Damage damage_;

@@ -1,6 +1,8 @@
 #include "conversion/ptc/ptc_entropy.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace vellumax::ptc {
 
@@ -25,41 +27,89 @@ constexpr int kMaxScaled = 80;
 constexpr int kUnflaggedRiceBits = 3;
 
 // Reads bits most significant first; reading past the end yields zeros and marks the reader.
+// It takes the bytes a whole word at a time: its buffer holds the next `count_` bits at the top,
+// zeros below them.
 class BitReader {
 public:
     explicit BitReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
-    int Bit() {
-        if (position_ >= bytes_.size() * 8) {
-            overrun_ = true;
+    int Bit() { return static_cast<int>(Bits(1)); }
+    // Up to 32 bits.
+    std::uint32_t Bits(int count) {
+        if (count == 0) {
             return 0;
         }
-        const int bit = bytes_[position_ / 8] >> (7 - position_ % 8) & 1;
-        ++position_;
-        return bit;
-    }
-    std::uint32_t Bits(int count) {
-        std::uint32_t value = 0;
-        for (int bit = 0; bit < count; ++bit) {
-            value = value << 1 | static_cast<std::uint32_t>(Bit());
+        if (count_ < count) {
+            Refill();
         }
+        const auto value = static_cast<std::uint32_t>(buffer_ >> (64 - count));
+        Consume(count);
         return value;
+    }
+    // Reads one bits up to the first zero, which it takes too; stops at `limit` ones, the zero
+    // then unread. The count of ones.
+    int Ones(int limit) {
+        int ones = 0;
+        while (ones < limit) {
+            if (count_ == 0) {
+                Refill();
+            }
+            // The zeros below the buffered bits end a run at them.
+            const int run = std::min({std::countl_one(buffer_), count_, limit - ones});
+            ones += run;
+            Consume(run);
+            if (count_ > 0 || run == 0) {
+                break;
+            }
+        }
+        if (ones < limit) {
+            Bit();
+        }
+        return ones;
     }
     // Skips to the next byte; true when the skipped bits are all zero.
     bool ZeroPadding() {
-        while (position_ % 8 != 0) {
-            if (Bit() != 0) {
-                return false;
-            }
-        }
-        return !overrun_;
+        const int skipped = static_cast<int>((8 - position_ % 8) % 8);
+        return Bits(skipped) == 0 && !overrun_;
     }
     bool overrun() const { return overrun_; }
     bool AtEnd() const { return position_ == bytes_.size() * 8; }
 
 private:
+    // Tops the buffer up to at least 57 bits, or to the end of the bytes.
+    void Refill() {
+        if (next_ + 8 <= bytes_.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes_.data() + next_, sizeof word);
+            if constexpr (std::endian::native == std::endian::little) {
+                word = __builtin_bswap64(word);
+            }
+            buffer_ |= word >> count_;
+            next_ += static_cast<std::size_t>(63 - count_) / 8;
+            count_ |= 56;
+            return;
+        }
+        while (count_ <= 56 && next_ < bytes_.size()) {
+            buffer_ |= std::uint64_t{bytes_[next_++]} << (56 - count_);
+            count_ += 8;
+        }
+    }
+    // Takes `count` bits; those past the end of the bytes are read as zeros and mark the reader.
+    void Consume(int count) {
+        if (count > count_) {
+            overrun_ = true;
+            count = count_;
+        }
+        buffer_ = count == 64 ? 0 : buffer_ << count;
+        count_ -= count;
+        position_ += static_cast<std::size_t>(count);
+    }
+
     std::span<const std::uint8_t> bytes_;
-    std::size_t position_ = 0;
+    std::size_t next_ = 0;  // the first byte not yet in the buffer
+    std::uint64_t buffer_ = 0;
+    int count_ = 0;
+    std::size_t position_ = 0;  // bits taken, never past the end
     bool overrun_ = false;
 };
 
@@ -115,11 +165,9 @@ public:
 private:
     // A Rice code: q one bits, a zero, then riceBits_ bits. −1 for a misread.
     std::int32_t Magnitude() {
-        std::int32_t quotient = 0;
-        while (reader_.Bit() != 0) {
-            if (reader_.overrun() || ++quotient > kMaxMagnitude) {
-                return -1;
-            }
+        const std::int32_t quotient = reader_.Ones(kMaxMagnitude + 1);
+        if (quotient > kMaxMagnitude) {
+            return -1;
         }
         const std::int64_t value = std::int64_t{quotient} << riceBits_ | reader_.Bits(riceBits_);
         riceScaled_ = std::clamp(riceScaled_ + quotient - 1, 0, kMaxScaled);

@@ -156,4 +156,73 @@ void InverseChromaBlock(std::int32_t* first, std::int32_t* second) {
     }
 }
 
+namespace {
+
+// Runs `transform` on a copy of each window, so that, inlined, it keeps the window in
+// registers.
+template <typename Transform>
+[[gnu::always_inline]] inline void AlongRow(Transform transform, Grid4 window, std::uint32_t count,
+                                            std::ptrdiff_t spacing) {
+    for (std::uint32_t done = 0; done < count; ++done) {
+        std::array<std::array<Sample, 4>, 4> copy;
+        for (int row = 0; row < 4; ++row) {
+            for (int column = 0; column < 4; ++column) {
+                copy[row][column] = window.at(row, column);
+            }
+        }
+        transform(Grid4{{copy[0].data(), copy[1].data(), copy[2].data(), copy[3].data()}, 1});
+        for (int row = 0; row < 4; ++row) {
+            for (int column = 0; column < 4; ++column) {
+                window.at(row, column) = copy[row][column];
+            }
+            window.rows[row] += spacing;
+        }
+    }
+}
+
+}  // namespace
+
+[[gnu::flatten]] void InverseCoreTransforms(Grid4 first, std::uint32_t count,
+                                            std::ptrdiff_t spacing) {
+    AlongRow(InverseCoreTransform, first, count, spacing);
+}
+
+[[gnu::flatten]] void InverseOverlapFilters(Grid4 first, std::uint32_t count,
+                                            std::ptrdiff_t spacing) {
+    AlongRow(InverseOverlapFilter, first, count, spacing);
+}
+
+[[gnu::flatten]] void InverseChromaBlocks(std::int32_t* first, std::int32_t* second,
+                                          std::uint32_t count) {
+    for (std::uint32_t block = 0; block < count; ++block) {
+        InverseChromaBlock(first + 4 * block, second + 4 * block);
+    }
+}
+
+[[gnu::flatten]] void InverseEdgeFilters(std::int32_t* edge, std::uint32_t count,
+                                         std::ptrdiff_t spacing, std::ptrdiff_t step) {
+    for (std::uint32_t done = 0; done < count; ++done, edge += spacing) {
+        Sample a = edge[-2 * step];
+        Sample b = edge[-step];
+        Sample c = edge[0];
+        Sample d = edge[step];
+        InverseEdgeFilter(a, b, c, d);
+        edge[-2 * step] = a;
+        edge[-step] = b;
+        edge[0] = c;
+        edge[step] = d;
+    }
+}
+
+[[gnu::flatten]] void InversePairFilters(std::int32_t* lower, std::int32_t* upper,
+                                         std::uint32_t count) {
+    for (std::uint32_t column = 0; column < count; ++column) {
+        Sample below = lower[column];
+        Sample above = upper[column];
+        InversePairFilter(below, above);
+        lower[column] = below;
+        upper[column] = above;
+    }
+}
+
 }  // namespace vellumax::ptc

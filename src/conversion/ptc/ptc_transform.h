@@ -42,4 +42,19 @@ void InversePairFilter(std::int32_t& lower, std::int32_t& upper);
 // rows.
 void InverseChromaBlock(std::int32_t* first, std::int32_t* second);
 
+// The same transforms on `count` windows side by side along a row, each `spacing` samples to
+// the right of the one before; `first` is the leftmost. Each window is worked on in a copy of
+// its own: the compiler cannot tell that a grid's rows never overlap, and would otherwise go to
+// memory for every sample at every step.
+void InverseCoreTransforms(Grid4 first, std::uint32_t count, std::ptrdiff_t spacing);
+void InverseOverlapFilters(Grid4 first, std::uint32_t count, std::ptrdiff_t spacing);
+// Chroma blocks 4 samples apart.
+void InverseChromaBlocks(std::int32_t* first, std::int32_t* second, std::uint32_t count);
+// The four-sample edge filter on `count` edges of one row, `spacing` apart, samples `step`
+// apart; `edge` is the first sample right of the first edge.
+void InverseEdgeFilters(std::int32_t* edge, std::uint32_t count, std::ptrdiff_t spacing,
+                        std::ptrdiff_t step);
+// The pair filter down `count` columns of two neighbouring rows.
+void InversePairFilters(std::int32_t* lower, std::int32_t* upper, std::uint32_t count);
+
 }  // namespace vellumax::ptc
