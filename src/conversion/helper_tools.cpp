@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/error_report.h"
+#include "platform/event_loop.h"
 #include "platform/path_helpers.h"
 #include "platform/runtime_error.h"
 #include "platform/shell_start.h"
@@ -45,9 +46,12 @@ void ExtractEmbeddedTools(const QString& workFolder, ErrorReport& report) {
     QByteArray converter;
     const QString target = InFolder(workFolder, kConverterName);
     report.Run(112, [&] { converter = EmbeddedTool(101); });
+    // Megabytes to write: off the window's thread, which goes on answering.
     report.Run(114, [&] {
-        WriteBytesIfMissing(converter, target);
-        MakeExecutable(target);
+        RunAside([&] {
+            WriteBytesIfMissing(converter, target);
+            MakeExecutable(target);
+        });
     });
 }
 
