@@ -244,6 +244,7 @@ void ConversionRun::ConvertEntry(int position, DocumentJobs* jobs, QString& fail
 
 // One document through the reader, the converter and into place; its failure text, or "".
 // The documents after it start while it is finished, as far as there are workers for them.
+// Whatever the job left in its folder goes with the job.
 QString ConversionRun::ConvertDocument(int position, const QString& source, DocumentJobs& jobs,
                                        const QString& outputBase) {
     const auto requestAt = [this](int next) -> std::optional<JobRequest> {
@@ -259,7 +260,6 @@ QString ConversionRun::ConvertDocument(int position, const QString& source, Docu
         trouble = job->request().format.perPage ? DeliverPages(source, *job, outputBase)
                                                 : DeliverDocument(source, *job, outputBase);
     }
-    report_.Run(202, [&] { DeleteFileQuietly(job->tiffPath()); });
     return trouble;
 }
 

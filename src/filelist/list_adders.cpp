@@ -137,12 +137,17 @@ void AddDroppedPaths(FileList& list, const QStringList& paths, Dialogs& dialogs)
     // A drop has no trap of its own in the original design; an error here is reported rather
     // than allowed to end the program, and what was appended stays.
     ErrorReport report(dialogs, FormLocation("ListView1_OLEDragDrop"));
+    AddPaths(list, paths, "*.*", dialogs, report);
+}
+
+void AddPaths(FileList& list, const QStringList& paths, const QString& pattern, Dialogs& dialogs,
+              ErrorReport& report) {
     for (const QString& path : paths) {
         if (!(PathExists(path) && IsFolder(path))) {
             list.Append(path);
             continue;
         }
-        AddFolderTree(list, path, "*.*", dialogs, report, 100);
+        AddFolderTree(list, path, pattern, dialogs, report, 100);
     }
 }
 

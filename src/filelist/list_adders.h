@@ -32,6 +32,12 @@ QStringList DroppedPaths(const QMimeData& data);
 // Dropped files are appended as delivered; dropped folders bring every file of their tree.
 void AddDroppedPaths(FileList& list, const QStringList& paths, Dialogs& dialogs);
 
+// Files are appended as given; folders bring their tree's files that match the pattern, the
+// walk being statement 100 of `report`. A folder that cannot be walked is reported and the
+// other paths still come in.
+void AddPaths(FileList& list, const QStringList& paths, const QString& pattern, Dialogs& dialogs,
+              ErrorReport& report);
+
 // The titles of the open-file dialog and of the folder picker, which the output folder's picker
 // shares.
 inline constexpr char kOpenFilesTitle[] = "Add File(s) - Hold Ctrl to select multiple files";

@@ -1,9 +1,7 @@
 #include "filelist/start_paths.h"
 
-#include "filelist/file_list.h"
 #include "filelist/list_adders.h"
 #include "platform/error_report.h"
-#include "platform/path_helpers.h"
 
 namespace vellumax {
 
@@ -26,13 +24,7 @@ bool OpensWindow(const QStringList& arguments) {
 void AddStartPaths(FileList& list, const QStringList& paths, Dialogs& dialogs) {
     // A folder that cannot be walked is reported and the others still come in, as with a drop.
     ErrorReport report(dialogs, FormLocation("Form_Load"));
-    for (const QString& path : paths) {
-        if (!(PathExists(path) && IsFolder(path))) {
-            list.Append(path);
-            continue;
-        }
-        AddFolderTree(list, path, QString("*.") + kFolderExtension, dialogs, report, 100);
-    }
+    AddPaths(list, paths, QString("*.") + kFolderExtension, dialogs, report);
 }
 
 }  // namespace vellumax
