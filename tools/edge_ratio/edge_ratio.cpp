@@ -1,10 +1,11 @@
 // How strongly the coding grid shows in decoded colour pages: the edge ratio of each channel
 // (see edge_ratio_meter.h for the measure).
-//   edge_ratio [--positions] [--ppm FOLDER] DOCUMENT...
+//   edge_ratio [--positions] [--from-top] [--ppm FOLDER] DOCUMENT...
 //
 // One line per document: its name, then the Y, Co and Cg figures. --positions adds each
 // channel's mean step by position, across and down; --ppm writes each decoded page to FOLDER
-// as a binary PPM, for looking at. Damaged records are concealed so that a page decodes to its
+// as a binary PPM, for looking at. --from-top counts rows from the top of the page instead of
+// the bottom, where a grid the picture brought from an earlier JPEG coding starts. Damaged records are concealed so that a page decodes to its
 // end; such a page is marked.
 
 #include <cstdint>
@@ -29,7 +30,8 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool Measure(const std::string& path, bool positions, const std::string& ppmFolder) {
+bool Measure(const std::string& path, bool positions, EdgeRatioMeter::RowOrigin origin,
+             const std::string& ppmFolder) {
     const Bytes stream = vellumax::tools::ColourStream(path);
     std::string problem;
     const auto decoder =
@@ -50,7 +52,7 @@ bool Measure(const std::string& path, bool positions, const std::string& ppmFold
         }
         std::fprintf(ppm, "P6\n%u %u\n255\n", width, height);
     }
-    EdgeRatioMeter meter(width, height);
+    EdgeRatioMeter meter(width, height, origin);
     Bytes rgb(3 * std::size_t{width});
     bool whole = true;
     for (std::uint32_t y = 0; y < height && whole; ++y) {
@@ -90,11 +92,14 @@ bool Measure(const std::string& path, bool positions, const std::string& ppmFold
 
 int main(int argc, char* argv[]) {
     bool positions = false;
+    auto origin = EdgeRatioMeter::RowOrigin::Bottom;
     std::string ppmFolder;
     std::vector<std::string> documents;
     for (int arg = 1; arg < argc; ++arg) {
         if (std::strcmp(argv[arg], "--positions") == 0) {
             positions = true;
+        } else if (std::strcmp(argv[arg], "--from-top") == 0) {
+            origin = EdgeRatioMeter::RowOrigin::Top;
         } else if (std::strcmp(argv[arg], "--ppm") == 0 && arg + 1 < argc) {
             ppmFolder = argv[++arg];
         } else {
@@ -102,13 +107,13 @@ int main(int argc, char* argv[]) {
         }
     }
     if (documents.empty()) {
-        std::fprintf(stderr, "usage: edge_ratio [--positions] [--ppm FOLDER] DOCUMENT...\n");
+        std::fprintf(stderr, "usage: edge_ratio [--positions] [--from-top] [--ppm FOLDER] DOCUMENT...\n");
         return 2;
     }
     std::printf("document Y Co Cg\n");
     bool allRead = true;
     for (const std::string& document : documents) {
-        allRead = Measure(document, positions, ppmFolder) && allRead;
+        allRead = Measure(document, positions, origin, ppmFolder) && allRead;
     }
     return allRead ? 0 : 1;
 }

@@ -25,8 +25,14 @@ class EdgeRatioMeter {
 public:
     static constexpr int kChannels = 3;  // Y, Co, Cg
 
-    EdgeRatioMeter(std::uint32_t width, std::uint32_t height)
-        : width_(width), height_(height), row_(width), above_(width) {
+    // Where rows are counted from. The coding grid starts at the bottom; a grid the picture
+    // brought with it from an earlier coding (a JPEG's 8 × 8 blocks) starts at the top, and on a
+    // page whose height is no multiple of the period the two fall on different positions.
+    enum class RowOrigin { Bottom, Top };
+
+    EdgeRatioMeter(std::uint32_t width, std::uint32_t height,
+                   RowOrigin origin = RowOrigin::Bottom)
+        : width_(width), height_(height), origin_(origin), row_(width), above_(width) {
         for (int channel = 0; channel < kChannels; ++channel) {
             const Grid& grid = kGrids[channel];
             profiles_[channel].across.assign(grid.periodAcross, {});
@@ -40,9 +46,10 @@ public:
             const double red = rgb[3 * x], green = rgb[3 * x + 1], blue = rgb[3 * x + 2];
             row_[x] = {(red + 2 * green + blue) / 4, red - blue, green - (red + blue) / 2};
         }
-        // The step between this row and the one above lies at the upper row's position, counted
-        // from the bottom.
-        const std::uint32_t upper = height_ - rows_;
+        // The step between this row and the one above lies at the upper row's position counted
+        // from the bottom, or at this row's counted from the top: either way position 0 is the
+        // step across a grid line.
+        const std::uint32_t position = origin_ == RowOrigin::Bottom ? height_ - rows_ : rows_;
         for (int channel = 0; channel < kChannels; ++channel) {
             const Grid& grid = kGrids[channel];
             Profile& profile = profiles_[channel];
@@ -51,7 +58,7 @@ public:
                     std::abs(row_[x][channel] - row_[x - 1][channel]));
             }
             if (rows_ > 0) {
-                Mean& mean = profile.down[upper % grid.periodDown];
+                Mean& mean = profile.down[position % grid.periodDown];
                 for (std::uint32_t x = 0; x < width_; ++x) {
                     mean.Add(std::abs(above_[x][channel] - row_[x][channel]));
                 }
@@ -115,6 +122,7 @@ private:
 
     std::uint32_t width_;
     std::uint32_t height_;
+    RowOrigin origin_;
     std::uint32_t rows_ = 0;
     std::vector<std::array<double, kChannels>> row_;
     std::vector<std::array<double, kChannels>> above_;
