@@ -5,8 +5,8 @@
 // One line per document: its name, then the Y, Co and Cg figures. --positions adds each
 // channel's mean step by position, across and down; --ppm writes each decoded page to FOLDER
 // as a binary PPM, for looking at. --from-top counts rows from the top of the page instead of
-// the bottom, where a grid the picture brought from an earlier JPEG coding starts. Damaged records are concealed so that a page decodes to its
-// end; such a page is marked.
+// the bottom, where a grid the picture brought from an earlier JPEG coding starts. Damaged records
+// are concealed so that a page decodes to its end; such a page is marked.
 
 #include <cstdint>
 #include <cstdio>
@@ -107,7 +107,8 @@ int main(int argc, char* argv[]) {
         }
     }
     if (documents.empty()) {
-        std::fprintf(stderr, "usage: edge_ratio [--positions] [--from-top] [--ppm FOLDER] DOCUMENT...\n");
+        std::fprintf(stderr,
+                     "usage: edge_ratio [--positions] [--from-top] [--ppm FOLDER] DOCUMENT...\n");
         return 2;
     }
     std::printf("document Y Co Cg\n");

@@ -30,8 +30,7 @@ public:
     // page whose height is no multiple of the period the two fall on different positions.
     enum class RowOrigin { Bottom, Top };
 
-    EdgeRatioMeter(std::uint32_t width, std::uint32_t height,
-                   RowOrigin origin = RowOrigin::Bottom)
+    EdgeRatioMeter(std::uint32_t width, std::uint32_t height, RowOrigin origin = RowOrigin::Bottom)
         : width_(width), height_(height), origin_(origin), row_(width), above_(width) {
         for (int channel = 0; channel < kChannels; ++channel) {
             const Grid& grid = kGrids[channel];

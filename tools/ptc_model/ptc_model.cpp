@@ -67,15 +67,14 @@ struct Plane {
     Plane(std::uint32_t w, std::uint32_t h, int rows)
         : width(w), height(h), blockRows(rows), samples(std::size_t{w} * h) {}
     Sample* Row(std::uint32_t row) { return samples.data() + std::size_t{row} * width; }
-    std::uint32_t StripeRows() const { return 4 * static_cast<std::uint32_t>(blockRows); }
-    std::uint32_t Stripes() const { return height / StripeRows(); }
     bool Luma() const { return blockRows == kLumaLayout.blockRows; }
 };
 
-// A place in a plane: the samples one of the decoder's stages works on together.
-using Places = std::vector<std::pair<std::uint32_t, std::uint32_t>>;  // (row, column)
+// The samples of a plane one of the decoder's stages works on together, as (row, column).
+using Places = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
-// The decoder's stages as lists of sample groups, each group worked on by one integer function.
+// One of the decoder's stages as a list of sample groups, each worked on by one integer
+// function. Every group of a stage has the same size.
 struct Stage {
     std::function<void(std::int32_t*)> inverse;  // on the group's samples, in place
     std::vector<Places> groups;
@@ -96,7 +95,9 @@ void AsGrid(std::int32_t* s, void (*transform)(Grid4)) {
     transform({{s, s + 4, s + 8, s + 12}, 1});
 }
 
-void Edge(std::int32_t* s) { InverseEdgeFilter(s[0], s[1], s[2], s[3]); }
+void Edge(std::int32_t* s) {
+    InverseEdgeFilter(s[0], s[1], s[2], s[3]);
+}
 
 // The four-sample edge filter across every edge `spacing` apart along `row`, samples `step`
 // apart.
@@ -116,97 +117,122 @@ void AddEdgeDownColumn(Stage& stage, std::uint32_t bottom, std::uint32_t column,
                             {bottom - 3 * rowStep, column}});
 }
 
-// The decoder's stages for a plane, in the order it runs them. Within a stage no two groups
-// share a sample, so the order of groups does not matter; the decoder's stripe-by-stripe order
-// comes to the same.
-template <typename Sample>
-std::vector<Stage> Stages(const Plane<Sample>& plane) {
-    const std::uint32_t width = plane.width;
-    const std::uint32_t rows = plane.StripeRows();
-    const std::uint32_t stripes = plane.Stripes();
-    const std::uint32_t blockRows = plane.blockRows;
-    auto bottomOf = [&](std::uint32_t stripe) { return (stripe + 1) * rows - 1; };
+// What the stages need to know of a plane.
+struct Shape {
+    std::uint32_t width;
+    std::uint32_t height;
+    std::uint32_t blockRows;
 
-    Stage secondCore{[](std::int32_t* s) { AsGrid(s, InverseCoreTransform); }, {}};
-    Stage secondOuterRows{Edge, {}};
-    Stage secondOverlap{[](std::int32_t* s) { AsGrid(s, InverseOverlapFilter); }, {}};
-    Stage secondBorders{Edge, {}};
-    for (std::uint32_t stripe = 0; stripe < stripes; ++stripe) {
+    std::uint32_t StripeRows() const { return 4 * blockRows; }
+    std::uint32_t Stripes() const { return height / StripeRows(); }
+    std::uint32_t BottomOf(std::uint32_t stripe) const { return (stripe + 1) * StripeRows() - 1; }
+};
+
+Stage GridStage(void (*transform)(Grid4)) {
+    return {[transform](std::int32_t* s) { AsGrid(s, transform); }, {}};
+}
+
+// The second level: the core on each macroblock's block DCs, the outer block rows across
+// macroblock edges, the overlap windows across the edges between stripes, and the outer block
+// columns across those.
+std::vector<Stage> SecondLevelStages(const Shape& plane) {
+    const std::uint32_t width = plane.width;
+    const std::uint32_t blockRows = plane.blockRows;
+    const std::uint32_t last = plane.Stripes() - 1;
+    Stage core = GridStage(InverseCoreTransform);
+    Stage outerRows{Edge, {}};
+    Stage overlap = GridStage(InverseOverlapFilter);
+    Stage outerColumns{Edge, {}};
+    for (std::uint32_t stripe = 0; stripe <= last; ++stripe) {
         for (std::uint32_t left = 0; left < width; left += kMacroblockColumns) {
-            secondCore.groups.push_back(GridPlaces(bottomOf(stripe), left, blockRows, 4));
+            core.groups.push_back(GridPlaces(plane.BottomOf(stripe), left, blockRows, 4));
         }
-        for (std::uint32_t outer = 0; outer < 2; ++outer) {
-            if (stripe == 0) {
-                AddEdgesAlongRow(secondOuterRows, width, bottomOf(0) - (2 + outer) * blockRows,
-                                 kMacroblockColumns, kBlockColumns);
-            }
-            if (stripe + 1 == stripes) {
-                AddEdgesAlongRow(secondOuterRows, width, bottomOf(stripe) - outer * blockRows,
-                                 kMacroblockColumns, kBlockColumns);
-            }
+        if (stripe == 0) {
+            continue;
         }
-        if (stripe > 0) {
-            const std::uint32_t bottom = stripe * rows + 2 * blockRows - 1;
-            for (std::uint32_t left = kMacroblockColumns - 2 * kBlockColumns;
-                 left + 12 < width; left += kMacroblockColumns) {
-                secondOverlap.groups.push_back(GridPlaces(bottom, left, blockRows, 4));
-            }
-            for (const std::uint32_t column :
-                 {0U, kBlockColumns, width - 2 * kBlockColumns, width - kBlockColumns}) {
-                AddEdgeDownColumn(secondBorders, bottom, column, blockRows);
-            }
+        const std::uint32_t bottom = stripe * plane.StripeRows() + 2 * blockRows - 1;
+        for (std::uint32_t left = kMacroblockColumns - 2 * kBlockColumns; left + 12 < width;
+             left += kMacroblockColumns) {
+            overlap.groups.push_back(GridPlaces(bottom, left, blockRows, 4));
+        }
+        for (const std::uint32_t column :
+             {0U, kBlockColumns, width - 2 * kBlockColumns, width - kBlockColumns}) {
+            AddEdgeDownColumn(outerColumns, bottom, column, blockRows);
         }
     }
-    std::vector<Stage> stages{secondCore, secondOuterRows, secondOverlap, secondBorders};
-    if (plane.Luma()) {
-        Stage core{[](std::int32_t* s) { AsGrid(s, InverseCoreTransform); }, {}};
-        Stage overlap{[](std::int32_t* s) { AsGrid(s, InverseOverlapFilter); }, {}};
-        Stage borders{Edge, {}};
-        for (std::uint32_t row = 0; row < plane.height; row += 4) {
-            for (std::uint32_t left = 0; left < width; left += 4) {
-                core.groups.push_back(GridPlaces(row + 3, left, 1, 1));
-            }
+    for (std::uint32_t outer = 0; outer < 2; ++outer) {
+        AddEdgesAlongRow(outerRows, width, plane.BottomOf(0) - (2 + outer) * blockRows,
+                         kMacroblockColumns, kBlockColumns);
+        AddEdgesAlongRow(outerRows, width, plane.BottomOf(last) - outer * blockRows,
+                         kMacroblockColumns, kBlockColumns);
+    }
+    return {core, outerRows, overlap, outerColumns};
+}
+
+// Luma's first level: the core on each 4 × 4 block, the overlap windows, and the two sample
+// rows and columns along the page's borders across block edges.
+std::vector<Stage> LumaFirstLevelStages(const Shape& plane) {
+    const std::uint32_t width = plane.width;
+    Stage core = GridStage(InverseCoreTransform);
+    Stage overlap = GridStage(InverseOverlapFilter);
+    Stage borders{Edge, {}};
+    for (std::uint32_t row = 0; row < plane.height; row += 4) {
+        for (std::uint32_t left = 0; left < width; left += 4) {
+            core.groups.push_back(GridPlaces(row + 3, left, 1, 1));
         }
-        for (std::uint32_t row = 2; row + 4 <= plane.height - 2; row += 4) {
-            for (std::uint32_t left = 2; left + 3 < width - 2; left += 4) {
-                overlap.groups.push_back(GridPlaces(row + 3, left, 1, 1));
-            }
-            for (const std::uint32_t column : {0U, 1U, width - 2, width - 1}) {
-                AddEdgeDownColumn(borders, row + 3, column, 1);
-            }
+    }
+    for (std::uint32_t row = 2; row + 4 <= plane.height - 2; row += 4) {
+        for (std::uint32_t left = 2; left + 3 < width - 2; left += 4) {
+            overlap.groups.push_back(GridPlaces(row + 3, left, 1, 1));
         }
-        for (const std::uint32_t row : {0U, 1U, plane.height - 2, plane.height - 1}) {
-            AddEdgesAlongRow(borders, width, row, 4, 1);
+        for (const std::uint32_t column : {0U, 1U, width - 2, width - 1}) {
+            AddEdgeDownColumn(borders, row + 3, column, 1);
         }
-        stages.push_back(core);
-        stages.push_back(overlap);
-        stages.push_back(borders);
-    } else {
-        Stage blocks{[](std::int32_t* s) { InverseChromaBlock(s + 4, s); }, {}};
-        Stage edges{Edge, {}};
-        Stage pairs{[](std::int32_t* s) { InversePairFilter(s[0], s[1]); }, {}};
-        for (std::uint32_t row = 0; row < plane.height; row += 2) {
-            for (std::uint32_t left = 0; left < width; left += 4) {
-                Places places;
-                for (std::uint32_t r = 0; r < 2; ++r) {
-                    for (std::uint32_t c = 0; c < 4; ++c) {
-                        places.push_back({row + r, left + c});
-                    }
+    }
+    for (const std::uint32_t row : {0U, 1U, plane.height - 2, plane.height - 1}) {
+        AddEdgesAlongRow(borders, width, row, 4, 1);
+    }
+    return {core, overlap, borders};
+}
+
+// Chroma's first level: each 4 × 2 block, then the edge filter along every row across block
+// columns, then the pair filter across every edge between block rows.
+std::vector<Stage> ChromaFirstLevelStages(const Shape& plane) {
+    Stage blocks{[](std::int32_t* s) { InverseChromaBlock(s + 4, s); }, {}};
+    Stage edges{Edge, {}};
+    Stage pairs{[](std::int32_t* s) { InversePairFilter(s[0], s[1]); }, {}};
+    for (std::uint32_t row = 0; row < plane.height; row += 2) {
+        for (std::uint32_t left = 0; left < plane.width; left += 4) {
+            Places places;
+            for (std::uint32_t r = 0; r < 2; ++r) {
+                for (std::uint32_t c = 0; c < 4; ++c) {
+                    places.push_back({row + r, left + c});
                 }
-                blocks.groups.push_back(places);
             }
+            blocks.groups.push_back(places);
         }
-        for (std::uint32_t row = 0; row < plane.height; ++row) {
-            AddEdgesAlongRow(edges, width, row, 4, 1);
+    }
+    for (std::uint32_t row = 0; row < plane.height; ++row) {
+        AddEdgesAlongRow(edges, plane.width, row, 4, 1);
+    }
+    for (std::uint32_t upper = 1; upper + 1 < plane.height; upper += 2) {
+        for (std::uint32_t column = 0; column < plane.width; ++column) {
+            pairs.groups.push_back({{upper + 1, column}, {upper, column}});
         }
-        for (std::uint32_t upper = 1; upper + 1 < plane.height; upper += 2) {
-            for (std::uint32_t column = 0; column < width; ++column) {
-                pairs.groups.push_back({{upper + 1, column}, {upper, column}});
-            }
-        }
-        stages.push_back(blocks);
-        stages.push_back(edges);
-        stages.push_back(pairs);
+    }
+    return {blocks, edges, pairs};
+}
+
+// The decoder's stages for a plane, in the order it runs them. Within a stage no two groups
+// share a sample, so the order of groups does not matter, and running each stage over the
+// whole page comes to the same as the decoder's stripe by stripe.
+template <typename Sample>
+std::vector<Stage> Stages(const Plane<Sample>& plane) {
+    const Shape shape{plane.width, plane.height, static_cast<std::uint32_t>(plane.blockRows)};
+    std::vector<Stage> stages = SecondLevelStages(shape);
+    for (Stage& stage :
+         plane.Luma() ? LumaFirstLevelStages(shape) : ChromaFirstLevelStages(shape)) {
+        stages.push_back(std::move(stage));
     }
     return stages;
 }
@@ -248,7 +274,8 @@ std::vector<double> ForwardMatrix(const Stage& stage, std::size_t size) {
     for (std::size_t pivot = 0; pivot < size; ++pivot) {
         std::size_t best = pivot;
         for (std::size_t row = pivot + 1; row < size; ++row) {
-            if (std::abs(matrix[row * 2 * size + pivot]) > std::abs(matrix[best * 2 * size + pivot])) {
+            if (std::abs(matrix[row * 2 * size + pivot]) >
+                std::abs(matrix[best * 2 * size + pivot])) {
                 best = row;
             }
         }
@@ -324,8 +351,8 @@ std::uint8_t ToByte(std::int32_t sample) {
     return static_cast<std::uint8_t>(std::clamp((sample + 4) >> 3, -128, 127) + 128);
 }
 
-// The decoder's chroma upsampling and colour transform, for a whole page: `rows` and `columns`
-// of the picture sit at the bottom left of the planes.
+// The decoder's chroma upsampling and colour transform, for a whole page of `width` × `height`
+// pixels at the bottom left of the planes.
 Picture ToPicture(std::array<Plane<std::int32_t>, 3>& planes, std::uint32_t width,
                   std::uint32_t height) {
     Picture picture{width, height, std::vector<double>(3 * std::size_t{width} * height)};
@@ -341,8 +368,8 @@ Picture ToPicture(std::array<Plane<std::int32_t>, 3>& planes, std::uint32_t widt
         for (int c = 0; c < 2; ++c) {
             mix[c].resize(chromaWidth + 2);
             for (std::uint32_t column = 0; column < chromaWidth; ++column) {
-                mix[c][column + 1] = 3 * planes[1 + c].Row(chromaRow)[column] +
-                                     planes[1 + c].Row(nearRow)[column];
+                mix[c][column + 1] =
+                    3 * planes[1 + c].Row(chromaRow)[column] + planes[1 + c].Row(nearRow)[column];
             }
             mix[c][0] = mix[c][1];
             mix[c][chromaWidth + 1] = mix[c][chromaWidth];
@@ -412,8 +439,9 @@ bool PlaceStream(const Stream& stream, std::array<Plane<std::int32_t>, 3>& plane
                     return false;
                 }
                 std::vector<std::int32_t*> rows;
-                for (std::uint32_t row = 0; row < plane.StripeRows(); ++row) {
-                    rows.push_back(plane.Row((stripe + 1) * plane.StripeRows() - 1 - row));
+                const std::uint32_t stripeRows = 4 * plane.blockRows;
+                for (std::uint32_t row = 0; row < stripeRows; ++row) {
+                    rows.push_back(plane.Row((stripe + 1) * stripeRows - 1 - row));
                 }
                 PlaceCoefficients({plane.blockRows}, coded, columns, channel ? 960 : 480, rows,
                                   chunk * frame.chunkWidth / (channel ? 2 : 1));
@@ -449,7 +477,8 @@ bool Check(const std::string& path) {
 // Bilinear resampling by `scale`; the picture's own grid no longer falls on the coding grid.
 Picture Resample(const Picture& in, double scale) {
     Picture out{static_cast<std::uint32_t>(in.width * scale),
-                static_cast<std::uint32_t>(in.height * scale), {}};
+                static_cast<std::uint32_t>(in.height * scale),
+                {}};
     out.rgb.resize(3 * std::size_t{out.width} * out.height);
     for (std::uint32_t y = 0; y < out.height; ++y) {
         const double v = std::clamp((y + 0.5) / scale - 0.5, 0.0, in.height - 1.0);
@@ -460,8 +489,10 @@ Picture Resample(const Picture& in, double scale) {
             const auto x0 = static_cast<std::uint32_t>(u);
             const std::uint32_t x1 = std::min(x0 + 1, in.width - 1);
             for (int c = 0; c < 3; ++c) {
-                const double top = in.at(x0, y0, c) + (u - x0) * (in.at(x1, y0, c) - in.at(x0, y0, c));
-                const double low = in.at(x0, y1, c) + (u - x0) * (in.at(x1, y1, c) - in.at(x0, y1, c));
+                const double top =
+                    in.at(x0, y0, c) + (u - x0) * (in.at(x1, y0, c) - in.at(x0, y0, c));
+                const double low =
+                    in.at(x0, y1, c) + (u - x0) * (in.at(x1, y1, c) - in.at(x0, y1, c));
                 out.at(x, y, c) = top + (v - y0) * (low - top);
             }
         }
