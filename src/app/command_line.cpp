@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
+#include <QSet>
 #include <QTextStream>
 #include <atomic>
 #include <csignal>
@@ -18,6 +19,7 @@
 #include "platform/build_config.h"
 #include "platform/dialogs.h"
 #include "platform/error_report.h"
+#include "platform/file_identity.h"
 #include "platform/path_helpers.h"
 #include "platform/shell_start.h"
 
@@ -123,6 +125,11 @@ public:
         }
     }
     void SetReport(RunReport* report) { report_ = report; }
+    QString RecordedSourceOf(const QString& target) const override {
+        return recorded_.value(AbsolutePath(target));
+    }
+    // The files the resumed report lists, with the sources they were written for.
+    void SetRecordedOutputs(QHash<QString, QString> recorded) { recorded_ = std::move(recorded); }
 
     void EndProgressLine() {
         if (progressLineOpen_) {
@@ -140,6 +147,7 @@ private:
     double percent_ = 0;
     QHash<QString, QString> subfolders_;
     RunReport* report_ = nullptr;
+    QHash<QString, QString> recorded_;
 };
 
 std::variant<int, UsageError> QualityValue(const QString& text) {
@@ -260,7 +268,7 @@ Command ParseConvert(const QStringList& arguments) {
 }
 
 // The command's paths, then those of its --files-from list; nothing when the list cannot be
-// read, with the reason on the error stream.
+// read or cannot be meant as it reads, with the reason on the error stream.
 std::optional<QStringList> AllPaths(const ConvertCommand& command, QTextStream& errors) {
     if (command.filesFrom.isEmpty()) {
         return command.paths;
@@ -272,6 +280,13 @@ std::optional<QStringList> AllPaths(const ConvertCommand& command, QTextStream& 
     if (!opened || list.error() != QFileDevice::NoError) {
         errors << "vellumax: cannot read --files-from " << command.filesFrom << ": "
                << list.errorString() << Qt::endl;
+        return std::nullopt;
+    }
+    // A NUL cannot be part of a name: a list that holds one was written for --null, and read
+    // by lines it would give names cut short at the first NUL.
+    if (!command.nulSeparated && content.contains('\0')) {
+        errors << "vellumax: --files-from " << command.filesFrom
+               << " holds NUL characters, as find -print0 writes; read it with --null" << Qt::endl;
         return std::nullopt;
     }
     return command.paths + PathsListed(content, command.nulSeparated);
@@ -333,13 +348,10 @@ std::unique_ptr<RunReport> StartReport(const ConvertCommand& command, QTextStrea
     if (command.reportFile.isEmpty()) {
         return nullptr;
     }
-    const bool append = !command.resumeFile.isEmpty() &&
-                        AbsolutePath(command.reportFile) == AbsolutePath(command.resumeFile);
     QString trouble;
-    auto report = RunReport::Open(command.reportFile, append, trouble);
+    auto report = RunReport::Open(command.reportFile, command.resumeFile, trouble);
     if (report == nullptr) {
-        errors << "vellumax: cannot write the report " << command.reportFile << ": " << trouble
-               << Qt::endl;
+        errors << "vellumax: " << trouble << Qt::endl;
         refused = true;
         return nullptr;
     }
@@ -347,26 +359,58 @@ std::unique_ptr<RunReport> StartReport(const ConvertCommand& command, QTextStrea
     return report;
 }
 
+// The listed documents, each once however often and by whatever names it was given, less the
+// run's own report: a run never takes a file it writes as a document.
+QStringList DocumentsOnce(const FileList& list, const RunReport* report,
+                          const QHash<QString, QString>& recordedOutputs) {
+    QStringList documents;
+    QSet<QString> seen;
+    for (int position = 1; position <= list.Count(); ++position) {
+        const QString document = list.Text(position);
+        const bool ownFile = (report != nullptr && report->IsOwnFile(document)) ||
+                             recordedOutputs.contains(AbsolutePath(document));
+        const QString identity = IdentityKey(document);
+        if (ownFile || seen.contains(identity)) {
+            continue;
+        }
+        seen.insert(identity);
+        documents << document;
+    }
+    return documents;
+}
+
+// Whether the earlier line shows the document done as this run would do it: exactly the files
+// its pages give under this run's options, each still as recorded, from the same source.
+bool DoneAsRecorded(const QJsonObject& earlier, const ConversionView& view,
+                    const QString& document) {
+    const int pages = earlier["pages"].toInt();
+    QStringList recorded;
+    for (const QJsonValue& output : earlier["outputs"].toArray()) {
+        recorded << ReportedPath(output.toObject(), "path");
+    }
+    QStringList expected;
+    for (const QString& output : OutputsFor(view, document, pages)) {
+        expected << AbsolutePath(output);
+    }
+    return pages > 0 && recorded == expected && StillAsRecorded(earlier);
+}
+
 // Narrows the list to this shard's share, less the documents an earlier run converted and
 // left as they are, which the report lists as skipped.
-void Narrow(const ConvertCommand& command, FileList& list, RunReport* report) {
-    QStringList documents;
-    for (int position = 1; position <= list.Count(); ++position) {
-        documents << list.Text(position);
-    }
+void Narrow(const ConvertCommand& command, FileList& list, ConsoleView& view, RunReport* report) {
+    const QByteArray earlier = report != nullptr ? report->earlier() : QByteArray();
+    const QHash<QString, QString> recordedOutputs = RecordedOutputs(earlier);
+    view.SetRecordedOutputs(recordedOutputs);
+    QStringList documents = DocumentsOnce(list, report, recordedOutputs);
     if (command.shard.count > 1) {
         documents = ShareOf(documents, command.shard);
     }
-    const QHash<QString, QJsonObject> converted = command.resumeFile.isEmpty()
-                                                      ? QHash<QString, QJsonObject>()
-                                                      : ConvertedDocuments(command.resumeFile);
+    const QHash<QString, QJsonObject> converted = ConvertedDocuments(earlier);
     list.Clear();
     for (const QString& document : std::as_const(documents)) {
-        const auto earlier = converted.constFind(AbsolutePath(document));
-        if (earlier != converted.constEnd() && StillAsRecorded(*earlier)) {
-            if (report != nullptr) {
-                report->Skipped(*earlier);
-            }
+        const auto line = converted.constFind(AbsolutePath(document));
+        if (line != converted.constEnd() && DoneAsRecorded(*line, view, document)) {
+            report->Skipped(*line);
             continue;
         }
         list.Append(document);
@@ -390,7 +434,7 @@ int Convert(const ConvertCommand& command, QTextStream& output, QTextStream& err
     }
     view.SetReport(report.get());
     const bool listedAny = list.Count() > 0;
-    Narrow(command, list, report.get());
+    Narrow(command, list, view, report.get());
 
     ConversionRun run(list, dialogs, view, DocumentReaderFactory());
     // A share with nothing in it, or nothing left to do, is a finished run, not an empty list.

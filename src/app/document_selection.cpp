@@ -50,8 +50,4 @@ QStringList PathsListed(const QByteArray& content, bool nulSeparated) {
     return paths;
 }
 
-QString AbsolutePath(const QString& path) {
-    return QFileInfo(path).absoluteFilePath();
-}
-
 }  // namespace vellumax

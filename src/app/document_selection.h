@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <optional>
 
+#include "platform/path_helpers.h"
+
 namespace vellumax {
 
 // One of `count` equal shares of an archive, numbered from 1.
@@ -27,8 +29,5 @@ QStringList ShareOf(const QStringList& documents, Shard shard);
 // The paths of a list of files, one a line or, as `find -print0` writes them, each ended by
 // a NUL; empty entries are passed over.
 QStringList PathsListed(const QByteArray& content, bool nulSeparated);
-
-// The path made absolute and clean, as reports name files.
-QString AbsolutePath(const QString& path);
 
 }  // namespace vellumax

@@ -1,13 +1,19 @@
 #include "app/run_report.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <cerrno>
+#include <cstring>
 
 #include "app/document_selection.h"
 #include "conversion/conversion_run.h"
 #include "platform/build_config.h"
+#include "platform/path_helpers.h"
 
 namespace vellumax {
 
@@ -17,46 +23,178 @@ QString Now() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
 }
 
-// The file's absolute path, size and SHA-256; size and hash are null when it cannot be read.
-// The hash is taken in blocks, so a document of gigabytes is never in memory at once.
-QJsonObject FileFacts(const QString& path) {
-    QJsonObject facts{
-        {"path", AbsolutePath(path)}, {"size", QJsonValue()}, {"sha256", QJsonValue()}};
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (file.open(QIODevice::ReadOnly) && hash.addData(&file)) {
-        facts["size"] = file.size();
-        facts["sha256"] = QString::fromLatin1(hash.result().toHex());
+QString SystemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Writes the path under `key`; a name that is not UTF-8 is shown escaped there and kept
+// exactly in `key` + "_bytes".
+void SetPath(QJsonObject& line, const QString& key, const QString& path) {
+    if (!HasForeignBytes(path)) {
+        line[key] = path;
+        return;
     }
+    line[key] = OnOneLine(path);
+    line[key + "_bytes"] = QString::fromLatin1(NativePath(path).toBase64());
+}
+
+// The file's size and SHA-256, both null when it cannot be read. The hash is taken in blocks,
+// so a document of gigabytes is never in memory at once.
+QJsonObject FileFacts(const QString& path) {
+    QJsonObject facts{{"size", QJsonValue()}, {"sha256", QJsonValue()}};
+    SetPath(facts, "path", AbsolutePath(path));
+    const FileDescriptor file(::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) {
+        return facts;
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    qint64 size = 0;
+    char block[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(file.get(), block, sizeof block);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return facts;
+        }
+        if (got == 0) {
+            break;
+        }
+        hash.addData(QByteArrayView(block, got));
+        size += got;
+    }
+    facts["size"] = size;
+    facts["sha256"] = QString::fromLatin1(hash.result().toHex());
     return facts;
 }
 
 // A document line with the source as it is now.
 QJsonObject DocumentLine(const QString& source, const QString& status) {
-    QJsonObject facts = FileFacts(source);
-    return QJsonObject{{"type", "document"},
-                       {"source", facts["path"]},
-                       {"size", facts["size"]},
-                       {"sha256", facts["sha256"]},
-                       {"status", status}};
+    const QJsonObject facts = FileFacts(source);
+    QJsonObject line{{"type", "document"},
+                     {"size", facts["size"]},
+                     {"sha256", facts["sha256"]},
+                     {"status", status}};
+    SetPath(line, "source", AbsolutePath(source));
+    return line;
+}
+
+// Takes a lock of `type` on the whole file; "" when taken, else why not.
+QString Lock(int descriptor, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(descriptor, F_SETLK, &lock) == 0) {
+        return {};
+    }
+    if (errno != EACCES && errno != EAGAIN) {
+        return SystemReason(errno);
+    }
+    struct flock holder {};
+    holder.l_type = F_WRLCK;
+    holder.l_whence = SEEK_SET;
+    if (::fcntl(descriptor, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK) {
+        return "report in use by process " + QString::number(holder.l_pid);
+    }
+    return "report in use by another process";
+}
+
+// The whole file, from its start; nothing when it cannot be read.
+std::optional<QByteArray> ReadAll(int descriptor) {
+    QByteArray content;
+    char block[1 << 16];
+    for (off_t offset = 0;;) {
+        const ssize_t got = ::pread(descriptor, block, sizeof block, offset);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return content;
+        }
+        content.append(block, got);
+        offset += got;
+    }
+}
+
+bool WriteAll(int descriptor, const QByteArray& bytes) {
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t put = ::write(descriptor, bytes.constData() + done,
+                                    static_cast<size_t>(bytes.size() - done));
+        if (put < 0 && errno != EINTR) {
+            return false;
+        }
+        done += put > 0 ? put : 0;
+    }
+    return true;
 }
 
 }  // namespace
 
-std::unique_ptr<RunReport> RunReport::Open(const QString& path, bool append, QString& error) {
-    std::unique_ptr<RunReport> report(new RunReport(path));
-    const auto mode = QIODevice::ReadWrite | QIODevice::Unbuffered |
-                      (append ? QIODevice::Append : QIODevice::Truncate);
-    if (!report->file_.open(mode)) {
-        error = report->file_.errorString();
+std::unique_ptr<RunReport> RunReport::Open(const QString& path, const QString& resumePath,
+                                           QString& error) {
+    std::unique_ptr<RunReport> report(new RunReport());
+    // Not through a link: a report named by a link would empty, or grow, whatever it points to.
+    report->file_ = FileDescriptor(
+        ::open(NativePath(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+    const QString cannotWrite = "cannot write the report " + path + ": ";
+    if (report->file_.get() < 0) {
+        error = cannotWrite + (errno == ELOOP ? "it is a symbolic link" : SystemReason(errno));
         return nullptr;
     }
+    // Nothing is emptied or read before the lock is ours: another run may be writing.
+    if (error = Lock(report->file_.get(), F_WRLCK); !error.isEmpty()) {
+        error = cannotWrite + error;
+        return nullptr;
+    }
+    report->fileIdentity_ = IdentityOf(report->file_.get());
+    bool append = false;
+    if (!resumePath.isEmpty()) {
+        const auto resumed = IdentityOf(resumePath);
+        append = resumed && resumed == report->fileIdentity_;
+        int earlier = report->file_.get();
+        if (resumed && !append) {
+            report->resumed_ = FileDescriptor(
+                ::open(NativePath(resumePath).constData(), O_RDONLY | O_CLOEXEC));
+            earlier = report->resumed_.get();
+            error = earlier < 0 ? SystemReason(errno) : Lock(earlier, F_RDLCK);
+            if (!error.isEmpty()) {
+                error = "cannot read the report " + resumePath + ": " + error;
+                return nullptr;
+            }
+            report->resumedIdentity_ = resumed;
+        }
+        if (resumed) {
+            const std::optional<QByteArray> content = ReadAll(earlier);
+            if (!content) {
+                error = "cannot read the report " + resumePath + ": " + SystemReason(errno);
+                return nullptr;
+            }
+            report->earlier_ = *content;
+        }
+    }
+    struct stat info {};
+    const bool regular = ::fstat(report->file_.get(), &info) == 0 && S_ISREG(info.st_mode);
+    if (!append && regular && ::ftruncate(report->file_.get(), 0) != 0) {
+        error = cannotWrite + SystemReason(errno);
+        return nullptr;
+    }
+    if (regular) {
+        ::lseek(report->file_.get(), 0, SEEK_END);
+    }
     // A run killed while writing may have left half a line: ours start on a line of their own.
-    if (report->file_.size() > 0 && report->file_.seek(report->file_.size() - 1) &&
-        report->file_.read(1) != "\n") {
-        report->file_.write("\n");
+    if (append && !report->earlier_.isEmpty() && !report->earlier_.endsWith('\n')) {
+        WriteAll(report->file_.get(), "\n");
     }
     return report;
+}
+
+bool RunReport::IsOwnFile(const QString& path) const {
+    const auto identity = IdentityOf(path);
+    return identity && (identity == fileIdentity_ || identity == resumedIdentity_);
 }
 
 void RunReport::Start(const QJsonObject& options) {
@@ -100,31 +238,60 @@ void RunReport::End(bool stopped) {
 
 void RunReport::Write(QJsonObject line) {
     const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
-    // One write for the whole line: the file is unbuffered, so it is with the system at once.
-    if (file_.write(bytes) != bytes.size() && trouble_.isEmpty()) {
-        trouble_ = file_.errorString();
+    // One write for the whole line, on the disk before the run goes on: a line the report
+    // shows is a document done.
+    if ((!WriteAll(file_.get(), bytes) || ::fdatasync(file_.get()) != 0) && trouble_.isEmpty()) {
+        trouble_ = SystemReason(errno);
     }
 }
 
-QHash<QString, QJsonObject> ConvertedDocuments(const QString& reportPath) {
-    QHash<QString, QJsonObject> converted;
-    QFile report(reportPath);
-    if (!report.open(QIODevice::ReadOnly)) {
-        return converted;
-    }
-    while (!report.atEnd()) {
-        const QJsonObject line = QJsonDocument::fromJson(report.readLine()).object();
-        if (line["type"] != "document" || !line["source"].isString()) {
-            continue;
+namespace {
+
+// The document lines of a report, in order; lines that do not parse are passed over.
+QList<QJsonObject> DocumentLines(const QByteArray& report) {
+    QList<QJsonObject> lines;
+    for (const QByteArray& text : report.split('\n')) {
+        const QJsonObject line = QJsonDocument::fromJson(text).object();
+        if (line["type"] == "document" && line["source"].isString()) {
+            lines << line;
         }
+    }
+    return lines;
+}
+
+}  // namespace
+
+QHash<QString, QString> RecordedOutputs(const QByteArray& report) {
+    QHash<QString, QString> outputs;
+    for (const QJsonObject& line : DocumentLines(report)) {
+        const QString source = ReportedPath(line, "source");
+        for (const QJsonValue& output : line["outputs"].toArray()) {
+            outputs.insert(ReportedPath(output.toObject(), "path"), source);
+        }
+    }
+    return outputs;
+}
+
+QHash<QString, QJsonObject> ConvertedDocuments(const QByteArray& report) {
+    QHash<QString, QJsonObject> converted;
+    for (const QJsonObject& line : DocumentLines(report)) {
+        const QString source = ReportedPath(line, "source");
         const QString status = line["status"].toString();
         if (status == "converted" || status == "skipped") {
-            converted.insert(line["source"].toString(), line);
+            converted.insert(source, line);
         } else {
-            converted.remove(line["source"].toString());
+            converted.remove(source);
         }
     }
     return converted;
+}
+
+QString ReportedPath(const QJsonObject& line, const QString& key) {
+    const QJsonValue bytes = line[key + "_bytes"];
+    if (bytes.isString()) {
+        return PathFromNative(QByteArray::fromBase64(bytes.toString().toLatin1()));
+    }
+    return line[key].toString();
 }
 
 bool StillAsRecorded(const QJsonObject& document) {
@@ -133,12 +300,12 @@ bool StillAsRecorded(const QJsonObject& document) {
         return !now["sha256"].isNull() && now["size"] == recorded["size"] &&
                now["sha256"] == recorded["sha256"];
     };
-    if (!same(document, document["source"].toString())) {
+    if (!same(document, ReportedPath(document, "source"))) {
         return false;
     }
     const QJsonArray outputs = document["outputs"].toArray();
     return std::all_of(outputs.begin(), outputs.end(), [&](const QJsonValue& output) {
-        return same(output.toObject(), output["path"].toString());
+        return same(output.toObject(), ReportedPath(output.toObject(), "path"));
     });
 }
 

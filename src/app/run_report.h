@@ -1,10 +1,14 @@
 #pragma once
 
-#include <QFile>
+#include <QByteArray>
 #include <QHash>
 #include <QJsonObject>
 #include <QString>
 #include <memory>
+#include <optional>
+
+#include "platform/file_descriptor.h"
+#include "platform/file_identity.h"
 
 namespace vellumax {
 
@@ -12,13 +16,22 @@ struct DocumentOutcome;
 
 // A report of a command-line run, one JSON object a line: a "start" line with the version,
 // the options and the time, a "document" line as each document ends, and an "end" line with
-// the totals. Each line reaches the system as soon as it is written, so a run killed outright
-// leaves every line it finished.
+// the totals. Each line is on the disk before the next document counts, so a run killed
+// outright, or a machine that loses its power, leaves every line it finished.
 class RunReport {
 public:
-    // Opens the report, appending to what is there or replacing it; nothing when it cannot be
-    // written, with the system's reason in `error`.
-    static std::unique_ptr<RunReport> Open(const QString& path, bool append, QString& error);
+    // Opens the report at `path` (never through a link at its name) and locks it for the run's
+    // life; a report that another run holds is refused. With `resumePath`, the earlier report
+    // is read and held against writers too; when it is the report's own file, by whatever
+    // name, the report is added to, else it is written afresh. Nothing when either cannot be
+    // had, with the whole reason in `error`.
+    static std::unique_ptr<RunReport> Open(const QString& path, const QString& resumePath,
+                                           QString& error);
+
+    // The earlier report, as it was read at the start; empty without one.
+    const QByteArray& earlier() const { return earlier_; }
+    // Whether `path` names the report or the report resumed.
+    bool IsOwnFile(const QString& path) const;
 
     void Start(const QJsonObject& options);
     // A document the run converted or failed on; its source and outputs are hashed now.
@@ -31,10 +44,14 @@ public:
     const QString& trouble() const { return trouble_; }
 
 private:
-    explicit RunReport(const QString& path) : file_(path) {}
+    RunReport() = default;
     void Write(QJsonObject line);
 
-    QFile file_;
+    FileDescriptor file_;
+    FileDescriptor resumed_;  // held while the run lasts, when it is another file
+    std::optional<FileIdentity> fileIdentity_;
+    std::optional<FileIdentity> resumedIdentity_;
+    QByteArray earlier_;
     int converted_ = 0;
     int failed_ = 0;
     int skipped_ = 0;
@@ -43,9 +60,16 @@ private:
 
 // The document lines of an earlier report whose last word on their source is that it was
 // converted (or skipped as converted before), by absolute source path. Lines that do not parse,
-// such as the last one of a run killed while writing it, are passed over; a report that is not
-// there lists nothing.
-QHash<QString, QJsonObject> ConvertedDocuments(const QString& reportPath);
+// such as the last one of a run killed while writing it, are passed over.
+QHash<QString, QJsonObject> ConvertedDocuments(const QByteArray& report);
+
+// Every file an earlier report lists as written, by absolute path, with the source it was
+// written for, as its last line on that file says.
+QHash<QString, QString> RecordedOutputs(const QByteArray& report);
+
+// The path a report line names under `key`, exactly as the system gave it: names that are not
+// UTF-8 are kept in a second field, `key` + "_bytes", in base64.
+QString ReportedPath(const QJsonObject& line, const QString& key);
 
 // True when the recorded source and every recorded output still have their sizes and hashes.
 bool StillAsRecorded(const QJsonObject& document);

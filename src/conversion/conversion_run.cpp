@@ -13,6 +13,7 @@
 #include "platform/build_config.h"
 #include "platform/dialogs.h"
 #include "platform/event_loop.h"
+#include "platform/file_identity.h"
 #include "platform/folder_walk.h"
 #include "platform/path_helpers.h"
 #include "platform/product.h"
@@ -102,6 +103,28 @@ QString NotSaved(const QString& target, int error) {
     return "not saved: " + OnOneLine(target) + ": " + QString::fromLocal8Bit(std::strerror(error));
 }
 
+QString WrittenFor(const QString& target, const QString& owner, const QString& when = {}) {
+    return FailureText(58, "File already exists: " + OnOneLine(target) + " was written for " +
+                               OnOneLine(owner) + when);
+}
+
+// A list may name one document twice, by one spelling or two; it is no clash with itself.
+bool IsSameDocument(const QString& a, const QString& b) {
+    return a == b || IsSameFile(a, b);
+}
+
+QString OutputBase(const ConversionView& view, const QString& source) {
+    const QString documentName = StripExtension(FileNameOf(source));
+    // With neither option selected the results go to the chosen folder, as with the first.
+    if (view.SaveBesideSource() && !view.SaveToFolder()) {
+        return Joined(FolderOf(source), documentName);
+    }
+    const QString subfolder = view.OutputSubfolder(source);
+    const QString folder =
+        subfolder.isEmpty() ? view.OutputFolder() : Joined(view.OutputFolder(), subfolder);
+    return Joined(folder, documentName);
+}
+
 QString ClosingFailureBlock(const QString& failures) {
     return "\r\n\r\nError #2122:\r\nFollowing files: \r\n" + failures +
            "\r\ncould not be operated. They could be opened by another program. \r\n"
@@ -110,6 +133,19 @@ QString ClosingFailureBlock(const QString& failures) {
 }
 
 }  // namespace
+
+QStringList OutputsFor(const ConversionView& view, const QString& source, int pages) {
+    const OutputFormat format = view.Format();
+    const QString base = OutputBase(view, source);
+    if (!format.perPage) {
+        return {base + "." + format.extension};
+    }
+    QStringList outputs;
+    for (int number = 1; number <= pages; ++number) {
+        outputs << PageName(base, number, format.extension);
+    }
+    return outputs;
+}
 
 ConversionRun::ConversionRun(FileList& list, Dialogs& dialogs, ConversionView& view,
                              ImagingFactory imaging, int workers)
@@ -191,6 +227,7 @@ QString ConversionRun::ConvertAll(const WorkFolder* work) {
         ExtractEmbeddedTools(work->path(), report_);
     }
     delivered_.clear();
+    deliveredFiles_.clear();
     sources_.clear();
     for (int position = 1; position <= list_.Count(); ++position) {
         sources_.insert(list_.Text(position));
@@ -230,7 +267,7 @@ void ConversionRun::ConvertEntry(int position, DocumentJobs* jobs, QString& fail
     report_.Run(142, [&] { YieldToEventLoop(); });
 
     QString outputBase;
-    report_.Run(146, [&] { outputBase = OutputBase(source, StripExtension(FileNameOf(source))); });
+    report_.Run(146, [&] { outputBase = OutputBase(view_, source); });
     current_ = DocumentOutcome();
     current_.source = source;
     const QString trouble =
@@ -272,6 +309,8 @@ JobRequest ConversionRun::RequestFor(const QString& source) const {
 QString ConversionRun::DeliverPages(const QString& source, const DocumentJob& job,
                                     const QString& outputBase) {
     const QString extension = job.request().format.extension;
+    const int expected = job.pagesInDocument();
+    current_.pages = expected;
     QMap<int, QString> pages;
     report_.Run(186, [&] { pages = ConvertedPages(job.folder(), extension); });
     for (const int number : pages.keys()) {
@@ -287,11 +326,12 @@ QString ConversionRun::DeliverPages(const QString& source, const DocumentJob& jo
     int firstError = 0;
     for (auto page = pages.cbegin(); page != pages.cend(); ++page) {
         const QString target = PageName(outputBase, page.key(), extension);
-        int error = 0;
-        report_.Run(192, [&] { RunAside([&] { error = DeliverPage(page.value(), target); }); });
+        QString owner;
+        const int error = Deliver(page.value(), target, owner);
+        if (!owner.isEmpty()) {
+            return WrittenFor(target, owner);
+        }
         if (error == 0) {
-            delivered_.insert(target, source);
-            current_.outputs << target;
             continue;
         }
         firstError = undelivered.isEmpty() ? error : firstError;
@@ -304,8 +344,6 @@ QString ConversionRun::DeliverPages(const QString& source, const DocumentJob& jo
         troubles << PageNumbersText(undelivered) + " " +
                         NotSaved(PageName(outputBase, undelivered.first(), extension), firstError);
     }
-    const int expected = job.pagesInDocument();
-    current_.pages = expected;
     const ConverterOutcome& outcome = job.outcome();
     if (const QString converter =
             ConverterTrouble(outcome, ConverterReason(outcome, job.tiffPath()),
@@ -334,23 +372,49 @@ QString ConversionRun::DeliverDocument(const QString& source, const DocumentJob&
         return refusal;
     }
     MakeSubfolder(source, outputBase);
-    int error = 0;
-    report_.Run(192, [&] { RunAside([&] { error = DeliverPage(file, target); }); });
+    QString owner;
+    const int error = Deliver(file, target, owner);
+    if (!owner.isEmpty()) {
+        return WrittenFor(target, owner);
+    }
     if (error != 0) {
         return FailureText(ErrorFromErrno(error, FileAccess::Write).number(),
                            NotSaved(target, error));
     }
-    delivered_.insert(target, source);
-    current_.outputs << target;
     return {};
 }
 
-// Why nothing may be written at `target`: a file this run wrote for an earlier document, or
-// a document this run converts. "" when it may.
+// Puts one file of the current document at `target`, which then counts as written for it; 0,
+// or the errno of the failure. A page of another document found there stays, and `owner`
+// names that document.
+int ConversionRun::Deliver(const QString& file, const QString& target, QString& owner) {
+    int error = 0;
+    const QString source = current_.source;
+    report_.Run(192, [&] {
+        RunAside([&] { error = DeliverPage(file, target, AbsolutePath(source), owner); });
+    });
+    if (error == 0) {
+        delivered_.insert(target, source);
+        deliveredFiles_.insert(IdentityKey(target), source);
+        current_.outputs << target;
+    }
+    return error;
+}
+
+// Why nothing may be written at `target`: a file this run, or the earlier run it continues,
+// wrote for another document, or a document this run converts. "" when it may.
 QString ConversionRun::Refusal(const QString& source, const QString& target) const {
-    if (const auto earlier = delivered_.constFind(target); earlier != delivered_.cend()) {
-        return FailureText(58, "File already exists: " + OnOneLine(target) + " was written for " +
-                                   OnOneLine(earlier.value()) + " in this run");
+    QString earlier = delivered_.value(target);
+    if (earlier.isEmpty() && PathExists(target)) {
+        // Two names for one file, where the file system folds case.
+        earlier = deliveredFiles_.value(IdentityKey(target));
+    }
+    if (!earlier.isEmpty() && !IsSameDocument(earlier, source)) {
+        return WrittenFor(target, earlier, " in this run");
+    }
+    if (const QString recorded = view_.RecordedSourceOf(target);
+        !recorded.isEmpty() && !IsSameDocument(recorded, source)) {
+        return WrittenFor(target, recorded);
     }
     if (sources_.contains(target) || IsSameFile(source, target)) {
         return FailureText(
@@ -365,17 +429,6 @@ void ConversionRun::MakeSubfolder(const QString& source, const QString& outputBa
     if (!view_.OutputSubfolder(source).isEmpty() && IsFolder(view_.OutputFolder())) {
         QDir().mkpath(FolderOf(outputBase));
     }
-}
-
-QString ConversionRun::OutputBase(const QString& source, const QString& documentName) const {
-    // With neither option selected the results go to the chosen folder, as with the first.
-    if (view_.SaveBesideSource() && !view_.SaveToFolder()) {
-        return Joined(FolderOf(source), documentName);
-    }
-    const QString subfolder = view_.OutputSubfolder(source);
-    const QString folder =
-        subfolder.isEmpty() ? view_.OutputFolder() : Joined(view_.OutputFolder(), subfolder);
-    return Joined(folder, documentName);
 }
 
 }  // namespace vellumax

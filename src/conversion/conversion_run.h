@@ -47,7 +47,13 @@ public:
     virtual bool StopRequested() const { return false; }
     // Each document the run worked on, in list order, once its pages are in place.
     virtual void DocumentFinished(const DocumentOutcome& /*outcome*/) {}
+    // The document an earlier run, whose work this one continues, wrote `target` for; "" for
+    // none.
+    virtual QString RecordedSourceOf(const QString& /*target*/) const { return {}; }
 };
+
+// The files a document of `pages` pages gives under the view's options, in page order.
+QStringList OutputsFor(const ConversionView& view, const QString& source, int pages);
 
 // How the last run ended, for front ends that report more than the closing message.
 struct RunSummary {
@@ -83,7 +89,7 @@ private:
                             const QString& outputBase);
     QString Refusal(const QString& source, const QString& target) const;
     void MakeSubfolder(const QString& source, const QString& outputBase) const;
-    QString OutputBase(const QString& source, const QString& documentName) const;
+    int Deliver(const QString& file, const QString& target, QString& owner);
     void ShowMessage(const QString& text);
 
     FileList& list_;
@@ -96,6 +102,7 @@ private:
     RunSummary lastRun_;
     QString workFailure_;                // why the run has no work folder, as a failure text
     QHash<QString, QString> delivered_;  // files written in this run, and their sources
+    QHash<QString, QString> deliveredFiles_;  // the same, by IdentityKey, for names that fold
     QSet<QString> sources_;              // the documents this run converts
     DocumentOutcome current_;            // the document being converted
 };

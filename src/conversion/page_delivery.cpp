@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <QFile>
 #include <QStringList>
@@ -13,6 +14,7 @@
 #include <tiffio.h>
 
 #include "platform/file_descriptor.h"
+#include "platform/file_identity.h"
 #include "platform/path_helpers.h"
 
 namespace vellumax {
@@ -50,29 +52,90 @@ mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
+constexpr char kSourceMark[] = "user.vellumax.source";
+
+// Marks the page with its document; a file system without extended attributes keeps no mark,
+// and its pages are then told apart within a run and by the run's report only.
+void MarkSource(int descriptor, const QByteArray& source) {
+    ::fsetxattr(descriptor, kSourceMark, source.constData(), static_cast<size_t>(source.size()),
+                0);
+}
+
+// The document the file at `target` was written for; empty for a file without our mark, and
+// for a link, which is never followed.
+QByteArray SourceMarkOf(const QByteArray& target) {
+    QByteArray mark(4096, Qt::Uninitialized);
+    const ssize_t size = ::lgetxattr(target.constData(), kSourceMark, mark.data(),
+                                     static_cast<size_t>(mark.size()));
+    return size > 0 ? mark.left(size) : QByteArray();
+}
+
+// A rename is only as durable as the folder entry it changed.
+int SyncFolderOf(const QByteArray& target) {
+    const QByteArray folder = NativePath(FolderOf(PathFromNative(target)));
+    const FileDescriptor descriptor(
+        ::open(folder.isEmpty() ? "." : folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (descriptor.get() < 0 || ::fsync(descriptor.get()) != 0) {
+        // Some file systems cannot sync a folder at all; only a failed write is a failure.
+        return errno == EIO ? EIO : 0;
+    }
+    return 0;
+}
+
+// Renames `from` onto `to`, unless `to` holds a page of another document than `source`, which
+// `owner` then names. Where two runs write one folder at once, only one of them gets a free name:
+// the other sees the mark of the page that took it.
+int PlaceAt(const QByteArray& from, const QByteArray& to, const QByteArray& source,
+            QString& owner) {
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) ==
+        0) {
+        return SyncFolderOf(to);
+    }
+    // File systems that cannot refuse to replace (EINVAL) are checked, then written.
+    if (errno != EEXIST && errno != EINVAL) {
+        return errno;
+    }
+    const QByteArray mark = SourceMarkOf(to);
+    if (!mark.isEmpty() && mark != source &&
+        !IsSameFile(PathFromNative(mark), PathFromNative(source))) {
+        owner = PathFromNative(mark);
+        return EEXIST;
+    }
+    if (::rename(from.constData(), to.constData()) != 0) {
+        return errno;
+    }
+    return SyncFolderOf(to);
+}
+
 // Copies into a fresh file of a short name in the target's folder (mkstemp creates it
 // exclusively, so a link planted there is never followed), flushes it to the disk and renames
 // it onto the target.
-int CopyThenRename(const QByteArray& page, const QByteArray& target) {
-    const QByteArray folder = QFile::encodeName(FolderOf(QFile::decodeName(target)));
+int CopyThenRename(const QByteArray& page, const QByteArray& target, const QByteArray& source,
+                   QString& owner) {
+    const QByteArray folder = NativePath(FolderOf(PathFromNative(target)));
     QByteArray temporary = folder + kTemporaryPattern;
-    const FileDescriptor source(::open(page.constData(), O_RDONLY | O_CLOEXEC));
-    if (source.get() < 0) {
+    const FileDescriptor from(::open(page.constData(), O_RDONLY | O_CLOEXEC));
+    if (from.get() < 0) {
         return errno;
     }
     FileDescriptor copy(::mkostemp(temporary.data(), O_CLOEXEC));
     if (copy.get() < 0) {
         return errno;
     }
+    MarkSource(copy.get(), source);
     const bool written = ::fchmod(copy.get(), NewFileMode()) == 0 &&
-                         CopyAll(source.get(), copy.get()) && ::fsync(copy.get()) == 0;
-    const int error = errno;
-    if (copy.Close() != 0 || !written || ::rename(temporary.constData(), target.constData()) != 0) {
-        const int failure = written ? errno : error;
-        ::unlink(temporary.constData());
-        return failure;
+                         CopyAll(from.get(), copy.get()) && ::fsync(copy.get()) == 0;
+    int failure = written ? 0 : errno;
+    if (copy.Close() != 0 && failure == 0) {
+        failure = errno;
     }
-    return 0;
+    if (failure == 0) {
+        failure = PlaceAt(temporary, target, source, owner);
+    }
+    if (failure != 0) {
+        ::unlink(temporary.constData());
+    }
+    return failure;
 }
 
 int IgnoreTiffMessage(TIFF*, void*, const char*, const char*, va_list) {
@@ -85,26 +148,31 @@ struct OptionsFree {
 
 }  // namespace
 
-int DeliverPage(const QString& page, const QString& target) {
-    const QByteArray from = QFile::encodeName(page);
-    const QByteArray to = QFile::encodeName(target);
+int DeliverPage(const QString& page, const QString& target, const QString& source,
+                QString& owner) {
+    const QByteArray from = NativePath(page);
+    const QByteArray to = NativePath(target);
+    const QByteArray mark = NativePath(source);
     struct stat pageInfo {};
     struct stat folderInfo {};
     if (::stat(from.constData(), &pageInfo) != 0) {
         return errno;
     }
-    const QByteArray folder = QFile::encodeName(FolderOf(target));
+    const QByteArray folder = NativePath(FolderOf(target));
     if (::stat(folder.constData(), &folderInfo) != 0 || folderInfo.st_dev != pageInfo.st_dev) {
-        return CopyThenRename(from, to);
+        return CopyThenRename(from, to, mark, owner);
     }
     // On the disk before it takes its name, as a copy is: people delete their originals once
     // the pages are there.
     const FileDescriptor file(::open(from.constData(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0 || ::fsync(file.get()) != 0 ||
-        ::rename(from.constData(), to.constData()) != 0) {
+    if (file.get() < 0) {
         return errno;
     }
-    return 0;
+    MarkSource(file.get(), mark);
+    if (::fsync(file.get()) != 0) {
+        return errno;
+    }
+    return PlaceAt(from, to, mark, owner);
 }
 
 int ConverterPageNumber(const QString& name, const QString& stem, const QString& extension) {
@@ -119,20 +187,12 @@ int ConverterPageNumber(const QString& name, const QString& stem, const QString&
     return isNumber && number > 0 && digits.front().isDigit() ? number : 0;
 }
 
-bool IsSameFile(const QString& a, const QString& b) {
-    struct stat first {};
-    struct stat second {};
-    return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
-           ::stat(QFile::encodeName(b).constData(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 int PagesInTiff(const QString& path) {
     // The file is one the run wrote itself; its messages would only reach the terminal.
     const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &IgnoreTiffMessage, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &IgnoreTiffMessage, nullptr);
-    TIFF* tiff = TIFFOpenExt(QFile::encodeName(path).constData(), "rm", options.get());
+    TIFF* tiff = TIFFOpenExt(NativePath(path).constData(), "rm", options.get());
     if (tiff == nullptr) {
         return 0;
     }

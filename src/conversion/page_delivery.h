@@ -5,19 +5,20 @@
 
 namespace vellumax {
 
-// Puts a finished page at its final name: renamed there when both are on one file system,
-// else copied into a fresh file beside the final name and renamed onto it. Either way it is
-// flushed to the disk first; a link or an old page at the final name is replaced, never what a
-// link points to, and the page is there whole or not at all. Returns 0, or the errno of the
-// failure.
-int DeliverPage(const QString& page, const QString& target);
+// Puts a finished page of the document `source` (an absolute path) at its final name: renamed
+// there when both are on one file system, else copied into a fresh file beside the final name
+// and renamed onto it. Either way it is on the disk, name and folder entry too, when this
+// returns; the page is there whole or not at all. The page carries its document's path in the
+// extended attribute "user.vellumax.source", where the file system keeps them. A link, an
+// old page of the same document or an unmarked file at the final name is replaced, never what
+// a link points to; a page marked for another document stays, and `owner` then names that
+// document. Returns 0, or the errno of the failure (EEXIST with `owner`).
+int DeliverPage(const QString& page, const QString& target, const QString& source,
+                QString& owner);
 
 // The page number in a name the page converter gives ("document-0003.jpg" is page 3 for the
 // stem "document" and the extension "jpg"), or 0 for any other name.
 int ConverterPageNumber(const QString& name, const QString& stem, const QString& extension);
-
-// Whether the two paths name one and the same file.
-bool IsSameFile(const QString& a, const QString& b);
 
 // How many pages the TIFF file holds; 0 when it cannot be read.
 int PagesInTiff(const QString& path);

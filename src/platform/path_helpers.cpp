@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
+#include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 
 #include <utility>
@@ -17,7 +19,47 @@ namespace vellumax {
 namespace {
 
 QByteArray Native(const QString& path) {
-    return QFile::encodeName(path);
+    return NativePath(path);
+}
+
+constexpr char16_t kForeignByteBase = 0xDC00;
+
+bool IsForeignByte(QChar c) {
+    return c.unicode() >= kForeignByteBase + 0x80 && c.unicode() <= kForeignByteBase + 0xFF;
+}
+
+// The length of the well-formed UTF-8 sequence at `at`, or 0 when the byte there starts none.
+qsizetype Utf8SequenceAt(const QByteArray& bytes, qsizetype at) {
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) {
+        return 1;
+    }
+    qsizetype length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing past U+10FFFF
+    } else {
+        return 0;
+    }
+    if (at + length > bytes.size() || byte(at + 1) < low || byte(at + 1) > high) {
+        return 0;
+    }
+    for (qsizetype i = at + 2; i < at + length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
 }
 
 QString CollapseDoubledSeparators(const QString& text) {
@@ -89,6 +131,48 @@ void WriteAndClose(FileHandle& file, const QByteArray& bytes) {
 }
 
 }  // namespace
+
+QString PathFromNative(const QByteArray& native) {
+    QString path;
+    path.reserve(native.size());
+    for (qsizetype at = 0; at < native.size();) {
+        const qsizetype length = Utf8SequenceAt(native, at);
+        if (length == 0) {
+            path += QChar(char16_t(kForeignByteBase + static_cast<unsigned char>(native[at])));
+            ++at;
+            continue;
+        }
+        path += QString::fromUtf8(native.constData() + at, length);
+        at += length;
+    }
+    return path;
+}
+
+QByteArray NativePath(const QString& path) {
+    QByteArray native;
+    native.reserve(path.size());
+    qsizetype plainFrom = 0;
+    const auto flushPlain = [&](qsizetype to) {
+        native += QStringView(path).mid(plainFrom, to - plainFrom).toUtf8();
+    };
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        if (IsForeignByte(path[i])) {
+            flushPlain(i);
+            native += static_cast<char>(path[i].unicode() - kForeignByteBase);
+            plainFrom = i + 1;
+        }
+    }
+    flushPlain(path.size());
+    return native;
+}
+
+bool HasForeignBytes(const QString& path) {
+    return std::any_of(path.cbegin(), path.cend(), IsForeignByte);
+}
+
+QString AbsolutePath(const QString& path) {
+    return QFileInfo(path).absoluteFilePath();
+}
 
 bool PathExists(const QString& path) {
     struct stat info {};
@@ -189,6 +273,8 @@ QString OnOneLine(const QString& text) {
             line += "\\t";
         } else if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
             line += "\\x" + QString::number(c.unicode(), 16).rightJustified(2, '0');
+        } else if (IsForeignByte(c)) {
+            line += "\\x" + QString::number(c.unicode() - kForeignByteBase, 16);
         } else {
             line += c;
         }

@@ -7,8 +7,20 @@ namespace vellumax {
 
 // Path texts use "/" as separator and are compared exactly, case-sensitively.
 
+// File names are bytes here, and old archives hold names that are not UTF-8 (Latin-1, code
+// pages). A path text keeps every such byte as a character of its own, U+DC80 to U+DCFF, so
+// that any name the system gives goes back to it unchanged: PathFromNative and NativePath are
+// exact inverses, where Qt's own file-name conversion replaces such bytes for good.
+QString PathFromNative(const QByteArray& native);
+QByteArray NativePath(const QString& path);
+// Whether the path text holds a byte that is not UTF-8.
+bool HasForeignBytes(const QString& path);
+
 bool PathExists(const QString& path);  // anything at all is there; never throws
 bool IsFolder(const QString& path);    // a folder (or a link to one); never throws
+
+// The path made absolute and clean, as reports and marks name files.
+QString AbsolutePath(const QString& path);
 
 QString FileNameOf(const QString& path);      // text after the last "/"
 QString FolderOf(const QString& path);        // text up to and including the last "/"
@@ -20,7 +32,8 @@ QString StripExtension(const QString& name);  // "scan.2019.mdi" -> "scan.2019";
 QString NormalizePath(const QString& path);
 
 // The text with its control characters written as C escapes (a line break as \n), so that a
-// name holding a line break stays on one line of a report.
+// name holding a line break stays on one line of a report; a byte of a name that is not UTF-8
+// is written as \x and its two hex digits.
 QString OnOneLine(const QString& text);
 
 // Creates or truncates the file and writes the text and one line end. Throws RuntimeError.
