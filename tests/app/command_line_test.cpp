@@ -12,7 +12,10 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QThread>
+#include <fcntl.h>
+#include <QCoreApplication>
 #include <csignal>
+#include <functional>
 
 #include "platform/build_config.h"
 #include "test_documents.h"
@@ -657,6 +660,180 @@ TEST_F(ProgramTest, ReadsANulSeparatedListFromStandardInput) {
     QStringList written = Written(out.path());
     written.sort();
     EXPECT_EQ(written, QStringList({"given_1.jpg", "line\nbreak_1.jpg", "plain_1.jpg"}));
+}
+
+// Two documents that give one name: the first keeps its pages on every later run, resumed or
+// not, and the second stays a failure naming it.
+struct ClashCase {
+    const char* name;
+    const char* first;   // converted first, as the walk lists it
+    const char* second;  // ... gives the same output name
+    QStringList options;
+};
+void PrintTo(const ClashCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ClashTest : public ProgramTest, public ::testing::WithParamInterface<ClashCase> {};
+
+TEST_P(ClashTest, TheFirstDocumentsPagesAreNeverReplaced) {
+    const QString first = Document(GetParam().first);
+    const QString second = Document(GetParam().second, 2, QSize(50, 20));
+    const QString page = out.path() + "/scan_1.jpg";
+    const QString clash = "(58 (File already exists: " + page + " was written for " + first;
+    const QStringList options = QStringList{"--convert", "--out", out.path()} + GetParam().options;
+    const QString report = out.path() + "/report.jsonl";
+    for (int run = 1; run <= 2; ++run) {
+        const Result result = Run(options + QStringList{"--resume", report, in.path()});
+        EXPECT_EQ(result.status, 1) << "run " << run;
+        EXPECT_TRUE(result.output.contains(second + ' ' + clash)) << result.output.toStdString();
+        EXPECT_EQ(testing::JpegSize(page), QSize(40, 30)) << "run " << run;
+    }
+    // Another run into the same folder, as a second shard would be.
+    const Result alone = Run(options + QStringList{second});
+    EXPECT_EQ(alone.status, 1);
+    EXPECT_TRUE(alone.output.contains(second + ' ' + clash)) << alone.output.toStdString();
+    EXPECT_EQ(testing::JpegSize(page), QSize(40, 30));
+}
+INSTANTIATE_TEST_SUITE_P(
+    Names, ClashTest,
+    ::testing::Values(ClashCase{"folders", "a/scan.mdi", "b/scan.mdi", {}},
+                      ClashCase{"case", "scan.MDI", "scan.mdi", {"--tree", "--ext", "mdi"}},
+                      ClashCase{"extension", "scan.mdi", "scan.tif", {"--ext", "*"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// One document named by several spellings is converted once, and is no clash with itself.
+TEST_F(ProgramTest, ADocumentNamedTwiceIsConvertedOnce) {
+    const QString scan = Document("scan.mdi");
+    const QString report = out.path() + "/report.jsonl";
+    const QString relative = QDir::current().relativeFilePath(scan);
+    const Result result = Run({"--convert", "--report", report, "--out", out.path(), in.path(),
+                               relative, in.path() + "/./scan.mdi"});
+    EXPECT_EQ(result.status, 0) << result.output.toStdString();
+    EXPECT_EQ(SourcesOfLastRun(ReportLines(report), "converted"), QStringList{scan});
+}
+
+// A list find -print0 wrote, read by lines, would give names cut short at their first NUL.
+TEST_F(ProgramTest, ANulSeparatedListWithoutNullIsRefusedBeforeAnythingIsWritten) {
+    const QString a = Document("a.mdi");
+    QProcess program;
+    program.setProcessEnvironment(Environment());
+    program.start(VELLUMAX_PROGRAM, {"--convert", "--files-from", "-", "--out", out.path()});
+    ASSERT_TRUE(program.waitForStarted());
+    program.write(QFile::encodeName(a) + '\0' + QFile::encodeName(in.path() + "/b.mdi") + '\0');
+    program.closeWriteChannel();
+    ASSERT_TRUE(program.waitForFinished(60'000));
+    EXPECT_EQ(program.exitCode(), 2);
+    EXPECT_TRUE(program.readAllStandardError().contains("read it with --null"));
+    EXPECT_TRUE(Written(out.path()).isEmpty());
+}
+
+// The report is written only at its own name, by one run at a time, and a resumed report named
+// by a second name is added to, not emptied.
+TEST_F(ProgramTest, TheReportIsNeverWrittenThroughALinkOrByTwoRuns) {
+    Document("a.mdi");
+    const QString target = out.path() + "/precious.txt";
+    testing::MakeFile(target, "kept");
+    const QString link = out.path() + "/link.jsonl";
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link)), 0);
+    const QString dangling = out.path() + "/dangling.jsonl";
+    ASSERT_EQ(::symlink("nowhere.txt", QFile::encodeName(dangling)), 0);
+    for (const QString& report : {link, dangling}) {
+        const Result result = Run({"--convert", "--resume", report, "--out", out.path(), in.path()});
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.errors, "vellumax: cannot write the report " + report +
+                                     ": it is a symbolic link\n");
+    }
+    EXPECT_FALSE(QFile::exists(out.path() + "/nowhere.txt"));
+
+    const QString report = out.path() + "/report.jsonl";
+    ASSERT_EQ(Run({"--convert", "--report", report, "--out", out.path(), in.path()}).status, 0);
+    const QString second = out.path() + "/second-name.jsonl";
+    ASSERT_EQ(::link(QFile::encodeName(report), QFile::encodeName(second)), 0);
+    EXPECT_EQ(Run({"--convert", "--resume", report, "--report", second, "--out", out.path(),
+                   in.path()})
+                  .status,
+              0);
+    const QList<QJsonObject> lines = ReportLines(report);
+    EXPECT_EQ(lines.size(), 6) << "both runs' lines";
+    EXPECT_EQ(lines.last()["skipped"], 1);
+
+    QFile held(report);
+    ASSERT_TRUE(held.open(QIODevice::ReadWrite));
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(held.handle(), F_SETLK, &lock), 0);
+    const Result busy = Run({"--convert", "--resume", report, "--out", out.path(), in.path()});
+    EXPECT_EQ(busy.status, 2);
+    EXPECT_EQ(busy.errors, "vellumax: cannot write the report " + report +
+                               ": report in use by process " +
+                               QString::number(QCoreApplication::applicationPid()) + "\n");
+    EXPECT_EQ(ReportLines(report).size(), 6);
+}
+
+// What the run writes is never a document of a later run of the same report, even when it lies
+// in the archive the run walks for every file.
+TEST_F(ProgramTest, TheRunNeverTakesItsOwnFilesAsDocuments) {
+    Document("a.mdi");
+    const QString report = in.path() + "/report.jsonl";
+    const QStringList arguments{"--convert", "--ext", "*", "--resume", report, in.path()};
+    ASSERT_EQ(Run(arguments).status, 0);
+    const Result resumed = Run(arguments);
+    EXPECT_EQ(resumed.status, 0) << resumed.output.toStdString();
+    EXPECT_EQ(ReportLines(report).last()["skipped"], 1);
+}
+
+// A converted line counts only when it lists exactly the files this run's options give, each as
+// recorded: a hand-edited line, or one written for another format, is converted again.
+struct RecordCase {
+    const char* name;
+    std::function<void(QJsonObject& line, const QString& unrelated)> edit;
+    QStringList options;
+};
+void PrintTo(const RecordCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ResumeRecordTest : public ProgramTest, public ::testing::WithParamInterface<RecordCase> {};
+
+TEST_P(ResumeRecordTest, ADocumentWithoutItsFilesIsConvertedAgain) {
+    const QString scan = Document("scan.mdi");
+    const QString report = out.path() + "/report.jsonl";
+    const QStringList arguments{"--convert", "--resume", report, "--out", out.path(), in.path()};
+    ASSERT_EQ(Run(arguments).status, 0);
+    const QString unrelated = out.path() + "/unrelated.txt";
+    testing::MakeFile(unrelated, "unrelated");
+    QList<QJsonObject> lines = ReportLines(report);
+    GetParam().edit(lines[1], unrelated);
+    QByteArray edited;
+    for (const QJsonObject& line : lines) {
+        edited += QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    }
+    testing::MakeFile(report, edited);
+
+    const Result resumed = Run(arguments + GetParam().options);
+    EXPECT_EQ(resumed.status, 0) << resumed.errors.toStdString();
+    EXPECT_EQ(SourcesOfLastRun(ReportLines(report), "converted"), QStringList{scan});
+}
+INSTANTIATE_TEST_SUITE_P(
+    Edits, ResumeRecordTest,
+    ::testing::Values(
+        RecordCase{"no_outputs", [](QJsonObject& line, const QString&) { line["outputs"] = {}; }},
+        RecordCase{"unrelated_output",
+                   [](QJsonObject& line, const QString& unrelated) {
+                       line["outputs"] = QJsonArray{QJsonObject{
+                           {"path", unrelated}, {"size", 9}, {"sha256", Sha256Of(unrelated)}}};
+                   }},
+        RecordCase{"other_format", [](QJsonObject&, const QString&) {}, {"--format", "png"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A line the disk has no room for is named with the system's reason, and the run is no success.
+TEST_F(ProgramTest, AReportThatCannotBeWrittenGivesTheSystemsReason) {
+    Document("a.mdi");
+    const Result result = Run({"--convert", "--report", "/dev/full", "--out", out.path(), in.path()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.errors.contains("the report /dev/full is incomplete: No space left on device"))
+        << result.errors.toStdString();
 }
 
 }  // namespace

@@ -392,6 +392,25 @@ TEST_F(ConversionRunTest, APageWrittenInThisRunIsNeverReplaced) {
     EXPECT_EQ(OutputNames(), QStringList({"scan_1.jpg", "scan_2.jpg"}));
 }
 
+// A later run, or another run at the same time, finds the first document's pages marked as its
+// own and leaves them; a document listed twice, by any spelling, is no clash with itself.
+TEST_F(ConversionRunTest, APageOfAnotherDocumentIsNeverReplacedAcrossRuns) {
+    QDir(sources.path()).mkpath("a");
+    QDir(sources.path()).mkpath("b");
+    const QString first = Source("a/scan.mdi", 1);
+    list.Append(sources.path() + "/a/../a/scan.mdi");
+    Convert();
+    EXPECT_EQ(ClosingMessage(), "Done.");
+
+    list.Clear();
+    const QString second = Source("b/scan.mdi", 2);
+    Convert();
+    EXPECT_EQ(FailureLines().value(0), second + " (58 (File already exists: " + output.path() +
+                                           "/scan_1.jpg was written for " + first + ")) ");
+    EXPECT_EQ(JpegSize(output.path() + "/scan_1.jpg"), QSize(21, 12));
+    EXPECT_EQ(OutputNames(), QStringList({"scan_1.jpg"}));
+}
+
 // What stands at a page's name is replaced, never written through, also when the page has to
 // be copied to another file system.
 TEST_F(ConversionRunTest, ALinkAtAPageNameIsReplacedNotFollowed) {
