@@ -9,15 +9,25 @@
 #include "app/window_application.h"
 #include "conversion/work_folder.h"
 #include "filelist/start_paths.h"
+#include "platform/path_helpers.h"
 
 namespace {
+
+// The arguments after the program's name, exactly as given: a name that is not UTF-8 is kept.
+QStringList ArgumentsOf(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int index = 1; index < argc; ++index) {
+        arguments << vellumax::PathFromNative(argv[index]);
+    }
+    return arguments;
+}
 
 int RunCommandLine(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);  // no display needed
     QTextStream output(stdout);
     QTextStream errors(stderr);
     vellumax::InstallInterruptHandler();
-    return vellumax::RunCommandLine(QCoreApplication::arguments().mid(1), output, errors,
+    return vellumax::RunCommandLine(ArgumentsOf(argc, argv), output, errors,
                                     ::isatty(STDERR_FILENO) == 1);
 }
 
@@ -30,7 +40,8 @@ int RunWindow(int argc, char* argv[]) {
                                  [] { return QRandomGenerator::global()->generateDouble(); }});
     dialogs.SetOwner(&window);
     window.show();
-    vellumax::AddStartPaths(window.fileList(), QCoreApplication::arguments().mid(1), dialogs);
+    // QApplication has taken its own options out of argv.
+    vellumax::AddStartPaths(window.fileList(), ArgumentsOf(argc, argv), dialogs);
     return QApplication::exec();
 }
 
@@ -39,9 +50,6 @@ int RunWindow(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     // What killed runs left behind goes now; a window closed during a run leaves its folder too.
     vellumax::RemoveAbandonedWorkFolders();
-    QStringList arguments;
-    for (int index = 1; index < argc; ++index) {
-        arguments << QString::fromLocal8Bit(argv[index]);
-    }
-    return vellumax::OpensWindow(arguments) ? RunWindow(argc, argv) : RunCommandLine(argc, argv);
+    return vellumax::OpensWindow(ArgumentsOf(argc, argv)) ? RunWindow(argc, argv)
+                                                         : RunCommandLine(argc, argv);
 }

@@ -298,13 +298,15 @@ bool FillList(const ConvertCommand& command, const QStringList& paths, FileList&
               ConsoleView& view, ConsoleDialogs& dialogs, QTextStream& errors) {
     ErrorReport report(dialogs, FormLocation("PushButton4_Click"));
     QStringList unentered;
+    QStringList hidden;
     for (const QString& path : paths) {
         if (!(PathExists(path) && IsFolder(path))) {
             list.Append(path);
             continue;
         }
         const int before = list.Count();
-        AddFolderTree(list, path, "*." + command.extension, dialogs, report, 114, &unentered);
+        AddFolderTree(list, path, "*." + command.extension, dialogs, report, 114, &unentered,
+                      &hidden);
         const QDir top(QFileInfo(path).absoluteFilePath());
         for (int position = before + 1; position <= list.Count(); ++position) {
             const QString source = list.Text(position);
@@ -314,6 +316,10 @@ bool FillList(const ConvertCommand& command, const QStringList& paths, FileList&
     }
     for (const QString& folder : unentered) {
         errors << "vellumax: not searched: " << folder << Qt::endl;
+    }
+    // Hidden by design, as a system's bookkeeping is; named, so that no document goes unseen.
+    for (const QString& file : hidden) {
+        errors << "vellumax: passed over: " << OnOneLine(file) << ": a hidden file" << Qt::endl;
     }
     return unentered.isEmpty() && dialogs.diagnostics() == 0;
 }

@@ -44,7 +44,7 @@ QStringList PathsListed(const QByteArray& content, bool nulSeparated) {
     QStringList paths;
     for (const QByteArray& entry : content.split(nulSeparated ? '\0' : '\n')) {
         if (!entry.isEmpty()) {
-            paths << QFile::decodeName(entry);
+            paths << PathFromNative(entry);
         }
     }
     return paths;

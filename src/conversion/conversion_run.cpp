@@ -1,6 +1,5 @@
 #include "conversion/conversion_run.h"
 
-#include <QDir>
 #include <QMap>
 #include <cstring>
 #include <optional>
@@ -427,7 +426,7 @@ QString ConversionRun::Refusal(const QString& source, const QString& target) con
 // still there.
 void ConversionRun::MakeSubfolder(const QString& source, const QString& outputBase) const {
     if (!view_.OutputSubfolder(source).isEmpty() && IsFolder(view_.OutputFolder())) {
-        QDir().mkpath(FolderOf(outputBase));
+        MakeFolders(FolderOf(outputBase));
     }
 }
 

@@ -29,7 +29,7 @@ QByteArray EmbeddedTool(int id) {
 }
 
 void MakeExecutable(const QString& path) {
-    if (::chmod(QFile::encodeName(path).constData(), S_IRWXU) != 0) {
+    if (::chmod(NativePath(path).constData(), S_IRWXU) != 0) {
         throw ErrorFromErrno(errno, FileAccess::Write);
     }
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "conversion/reader_failures.h"
+#include "platform/path_helpers.h"
 
 namespace vellumax::reader {
 
@@ -25,7 +26,7 @@ std::optional<ReaderFailure> PendingTarget::Create(const QString& target) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString name = QString(".vellumax-%1.tmp")
                                  .arg(QRandomGenerator::global()->generate(), 8, 16, QChar('0'));
-        const QByteArray path = QFile::encodeName(folder + "/" + name);
+        const QByteArray path = NativePath(folder + "/" + name);
         const int descriptor =
             ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor >= 0) {
@@ -46,7 +47,7 @@ std::optional<ReaderFailure> PendingTarget::Commit(const QString& target) {
     if (descriptor_.Close() != 0) {
         return AccessError(SystemReason(errno, FileAccess::Write));
     }
-    if (::rename(path_.constData(), QFile::encodeName(target).constData()) != 0) {
+    if (::rename(path_.constData(), NativePath(target).constData()) != 0) {
         return AccessError(SystemReason(errno, FileAccess::Write));
     }
     path_.clear();

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "conversion/reader_failures.h"
+#include "platform/path_helpers.h"
 
 namespace vellumax::reader {
 
@@ -34,7 +35,7 @@ Header HeaderKind(const char* bytes) {
 std::optional<ReaderFailure> OpenSource(const QString& path, SourceFile& source) {
     // Non-blocking, so that a named pipe cannot hold the open; only regular files go on.
     source.descriptor = FileDescriptor(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        ::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (source.descriptor.get() < 0) {
         return errno == ENOENT ? FileNotFound()
                                : AccessError(SystemReason(errno, FileAccess::Read));
@@ -81,7 +82,7 @@ std::optional<ReaderFailure> OpenSource(const QString& path, SourceFile& source)
 
 std::optional<ReaderFailure> RefuseSourceAsTarget(const SourceFile& source, const QString& target) {
     struct stat status {};
-    if (::stat(QFile::encodeName(target).constData(), &status) == 0 &&
+    if (::stat(NativePath(target).constData(), &status) == 0 &&
         status.st_dev == source.device && status.st_ino == source.inode) {
         return AccessError("the target is the source document itself");
     }

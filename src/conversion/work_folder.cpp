@@ -31,7 +31,7 @@ QString SystemReason(int errorNumber) {
 // always do so.
 bool OthersCanSwapEntries(const QString& folder) {
     struct stat info {};
-    if (::stat(QFile::encodeName(folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (::stat(NativePath(folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         return false;  // not usable at all, which making the work folder will report
     }
     if (info.st_uid != ::getuid() && info.st_uid != 0) {
@@ -50,7 +50,7 @@ QString PrivateCacheFolder() {
         return {};
     }
     const QString folder = cache + "/vellumax";
-    if (!QDir().mkpath(folder) || ::chmod(QFile::encodeName(folder).constData(), S_IRWXU) != 0) {
+    if (!QDir().mkpath(folder) || ::chmod(NativePath(folder).constData(), S_IRWXU) != 0) {
         return {};
     }
     return folder;
@@ -94,13 +94,13 @@ QString WorkFolderParent() {
 
 WorkFolder::WorkFolder() {
     const QString parent = WorkFolderParent();
-    QByteArray pattern = QFile::encodeName(parent + '/' + kWorkFolderPrefix + "XXXXXX");
+    QByteArray pattern = NativePath(parent + '/' + kWorkFolderPrefix + "XXXXXX");
     if (::mkdtemp(pattern.data()) == nullptr) {
         const int error = errno;
         throw RuntimeError(ErrorFromErrno(error, FileAccess::Write).number(),
                            "no work folder can be made in " + parent + ": " + SystemReason(error));
     }
-    path_ = QFile::decodeName(pattern);
+    path_ = PathFromNative(pattern);
     // Locked before the lock file appears: a folder with the file and no lock is abandoned.
     lock_ = ::open(pattern.constData(), kOpenFolder);
     const int lockFile =
@@ -136,7 +136,7 @@ void RemoveAbandonedWorkFolders(const QString& parent) {
                                QDir::Dirs | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
         const QString path = parent + '/' + name;
-        const FileDescriptor folder(::open(QFile::encodeName(path).constData(), kOpenFolder));
+        const FileDescriptor folder(::open(NativePath(path).constData(), kOpenFolder));
         struct stat info {};
         struct stat lockInfo {};
         const bool abandoned =

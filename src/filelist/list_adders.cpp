@@ -38,21 +38,23 @@ QString FolderWithSeparator(const QString& folder) {
     return folder.endsWith('/') ? folder : folder + '/';
 }
 
-// Office applications leave "~" files beside open documents; and a file that is hidden and
-// archived and nothing else is a system's bookkeeping, not a document.
-bool IsDocumentCandidate(const QString& name, const QString& path) {
-    if (name.startsWith('~') || !IsExistingFile(path)) {
-        return false;
-    }
+// A file that is hidden and archived and nothing else is a system's bookkeeping, not a
+// document.
+bool IsHiddenArchive(const QString& path) {
     try {
-        return FileAttributes(path) != (kHidden | kArchive);
+        return FileAttributes(path) == (kHidden | kArchive);
     } catch (const RuntimeError&) {
         return false;  // vanished since it was listed
     }
 }
 
+// Office applications leave "~" files beside open documents.
+bool IsDocumentCandidate(const QString& name, const QString& path) {
+    return !name.startsWith('~') && IsExistingFile(path) && !IsHiddenArchive(path);
+}
+
 void AppendFilesOfFolders(FileList& list, const QStringList& folders, const QString& pattern,
-                          ErrorReport& report, int line) {
+                          ErrorReport& report, int line, QStringList* hidden) {
     for (const QString& entry : folders) {
         const QString folder = entry.left(entry.size() - 1);
         report.Run(line, [&] {
@@ -60,6 +62,8 @@ void AppendFilesOfFolders(FileList& list, const QStringList& folders, const QStr
                 const QString path = NormalizePath(folder + '/' + name);
                 if (IsDocumentCandidate(name, path)) {
                     list.Append(path);
+                } else if (hidden != nullptr && !name.startsWith('~') && IsHiddenArchive(path)) {
+                    hidden->append(path);
                 }
             }
         });
@@ -69,10 +73,11 @@ void AppendFilesOfFolders(FileList& list, const QStringList& folders, const QStr
 }  // namespace
 
 void AddFolderTree(FileList& list, const QString& folder, const QString& pattern, Dialogs& dialogs,
-                   ErrorReport& report, int walkLine, QStringList* unentered) {
+                   ErrorReport& report, int walkLine, QStringList* unentered,
+                   QStringList* hidden) {
     QStringList folders{FolderWithSeparator(folder)};
     report.Run(walkLine, [&] { GetSubDirectories2016(folders, true, dialogs, unentered); });
-    AppendFilesOfFolders(list, folders, pattern, report, walkLine + 2);
+    AppendFilesOfFolders(list, folders, pattern, report, walkLine + 2, hidden);
 }
 
 void AddFilesByDialog(FileList& list, Dialogs& dialogs) {

@@ -14,9 +14,11 @@ class FileList;
 // Appends every file of the folder and of all folders below it, level by level, whose name
 // matches the pattern; "~" files and hidden-archive files are left out. The walk is statement
 // `walkLine` of the caller's report, the listing of each folder the one after it. Folders the
-// walk could not enter are added to `unentered`, when given (see GetSubDirectories2016).
+// walk could not enter are added to `unentered`, when given (see GetSubDirectories2016), and
+// the hidden files it passed over to `hidden`.
 void AddFolderTree(FileList& list, const QString& folder, const QString& pattern, Dialogs& dialogs,
-                   ErrorReport& report, int walkLine, QStringList* unentered = nullptr);
+                   ErrorReport& report, int walkLine, QStringList* unentered = nullptr,
+                   QStringList* hidden = nullptr);
 
 // "Add MDI File(s)": the open-file dialog, one file or many.
 void AddFilesByDialog(FileList& list, Dialogs& dialogs);

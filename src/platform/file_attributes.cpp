@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/runtime_error.h"
+#include "platform/path_helpers.h"
 
 namespace vellumax {
 
@@ -28,7 +29,7 @@ int KindBits(const struct stat& info) {
 }  // namespace
 
 int FileAttributes(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = NativePath(path);
     struct stat entry {};
     if (path.isEmpty() || ::lstat(native.constData(), &entry) != 0) {
         throw ErrorFromErrno(path.isEmpty() ? ENOENT : errno, FileAccess::Read);

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
-#include <QStringDecoder>
 #include <algorithm>
 #include <cerrno>
 #include <memory>
@@ -21,6 +20,23 @@
 namespace vellumax {
 
 namespace {
+
+// The characters' codes, where a byte of a name that is not UTF-8 stands for itself: old disks
+// wrote names in the 8-bit set the helper tools see them through.
+QList<uint> EightBitCodes(const QString& name) {
+    QList<uint> codes;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const QChar c = name[i];
+        if (const auto byte = ForeignByteAt(name, i)) {
+            codes << *byte;
+        } else if (c.isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            codes << QChar::surrogateToUcs4(c, name[++i]);
+        } else {
+            codes << c.unicode();
+        }
+    }
+    return codes;
+}
 
 constexpr int kPermissionDenied = 70;
 constexpr int kPathNotFound = 76;
@@ -69,7 +85,7 @@ std::vector<DirectoryEntry> ReadDirectory(const QString& folder) {
     if (folder.isEmpty() || !IsPassable(folder)) {
         throw ListingError(ENOENT);
     }
-    const DirectoryHandle directory(::opendir(QFile::encodeName(folder).constData()));
+    const DirectoryHandle directory(::opendir(NativePath(folder).constData()));
     if (!directory) {
         throw ListingError(errno);
     }
@@ -115,7 +131,7 @@ std::optional<Subfolder> AsSubfolder(const QByteArray& nativeFolder, const Direc
 }
 
 std::vector<Subfolder> ListSubfolders(const QString& folder) {
-    const QByteArray nativeFolder = QFile::encodeName(folder);
+    const QByteArray nativeFolder = NativePath(folder);
     std::vector<Subfolder> subfolders;
     for (const DirectoryEntry& entry : ReadDirectory(folder)) {
         if (std::optional<Subfolder> subfolder = AsSubfolder(nativeFolder, entry)) {
@@ -123,14 +139,14 @@ std::vector<Subfolder> ListSubfolders(const QString& folder) {
         }
     }
     std::sort(subfolders.begin(), subfolders.end(), [](const Subfolder& a, const Subfolder& b) {
-        return FileManagerLess(QFile::decodeName(a.nativeName), QFile::decodeName(b.nativeName));
+        return FileManagerLess(PathFromNative(a.nativeName), PathFromNative(b.nativeName));
     });
     return subfolders;
 }
 
 // The folder and every folder its path passes through.
 QList<FolderId> FolderIdsAlong(const QString& folder) {
-    const QByteArray native = QFile::encodeName(folder);
+    const QByteArray native = NativePath(folder);
     QList<FolderId> ids;
     for (qsizetype end = native.indexOf('/'); end >= 0; end = native.indexOf('/', end + 1)) {
         if (const std::optional<FolderId> id = FolderIdOf(native.left(end + 1))) {
@@ -160,7 +176,7 @@ void AppendSubfolders(const QString& folder, QStringList& nextLevel, QStringList
             continue;
         }
         if (!IsWalkableSubfolderName(subfolder.nativeName)) {
-            Note(unentered, folder + QString::fromUtf8(subfolder.nativeName),
+            Note(unentered, folder + PathFromNative(subfolder.nativeName),
                  "its name is too long or has characters that cannot be passed on");
             continue;
         }
@@ -169,7 +185,7 @@ void AppendSubfolders(const QString& folder, QStringList& nextLevel, QStringList
         if (subfolder.id && above.contains(*subfolder.id)) {
             continue;
         }
-        nextLevel.append(folder + QFile::decodeName(subfolder.nativeName) + '/');
+        nextLevel.append(folder + PathFromNative(subfolder.nativeName) + '/');
     }
 }
 
@@ -343,12 +359,7 @@ QStringList GetFolderFiles(const QString& folder, const QString& pattern) {
     }
     QStringList names;
     for (const DirectoryEntry& entry : entries) {
-        const QString name = QFile::decodeName(entry.name);
-        // A name that is not valid UTF-8 would come back as another name, perhaps another
-        // file's; it cannot be opened through the text anyway.
-        if (QFile::encodeName(name) != entry.name) {
-            continue;
-        }
+        const QString name = PathFromNative(entry.name);
         if (MatchesWildcard(name, pattern) && IsExistingFile(prefix + name)) {
             names.append(name);
         }
@@ -361,7 +372,7 @@ bool IsExistingFile(const QString& path) {
     if (path.isEmpty() || !IsPassable(path)) {
         return false;
     }
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = NativePath(path);
     struct stat info {};
     // A FIFO or device is no document, and opening one may block or have side effects.
     if (::stat(native.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -381,7 +392,7 @@ bool HasUnsafeChars(const QString& name) {
     // euro sign, curly quotes, ...) at 128 to 159, and turns what it cannot represent into
     // "?" (63). Codes below 32, from 127 to 159, and 63 are unsafe, so what survives is
     // printable ASCII other than "?" and U+00A0 to U+00FF.
-    const QList<uint> codes = name.toUcs4();
+    const QList<uint> codes = EightBitCodes(name);
     return std::any_of(codes.begin(), codes.end(), [](uint code) {
         const bool printableAscii = code >= 32 && code <= 126 && code != '?';
         const bool upperLatin1 = code >= 0xA0 && code <= 0xFF;
@@ -390,16 +401,14 @@ bool HasUnsafeChars(const QString& name) {
 }
 
 bool HasUnsafeChars(const QByteArray& nativeName) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString name = decoder.decode(nativeName);
-    return decoder.hasError() || HasUnsafeChars(name);
+    return HasUnsafeChars(PathFromNative(nativeName));
 }
 
 bool IsWalkableSubfolderName(const QByteArray& nativeName) {
     if (nativeName == "." || nativeName == ".." || HasUnsafeChars(nativeName)) {
         return false;
     }
-    return QFile::decodeName(nativeName).size() < kMaxPathLength;
+    return PathFromNative(nativeName).size() < kMaxPathLength;
 }
 
 bool MatchesWildcard(const QString& name, const QString& pattern) {

@@ -28,6 +28,11 @@ bool IsForeignByte(QChar c) {
     return c.unicode() >= kForeignByteBase + 0x80 && c.unicode() <= kForeignByteBase + 0xFF;
 }
 
+// The same codes are the second halves of some surrogate pairs ("📄" is D83D DCC4).
+bool IsForeignByteAt(const QString& text, qsizetype at) {
+    return IsForeignByte(text[at]) && (at == 0 || !text[at - 1].isHighSurrogate());
+}
+
 // The length of the well-formed UTF-8 sequence at `at`, or 0 when the byte there starts none.
 qsizetype Utf8SequenceAt(const QByteArray& bytes, qsizetype at) {
     const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
@@ -156,7 +161,7 @@ QByteArray NativePath(const QString& path) {
         native += QStringView(path).mid(plainFrom, to - plainFrom).toUtf8();
     };
     for (qsizetype i = 0; i < path.size(); ++i) {
-        if (IsForeignByte(path[i])) {
+        if (IsForeignByteAt(path, i)) {
             flushPlain(i);
             native += static_cast<char>(path[i].unicode() - kForeignByteBase);
             plainFrom = i + 1;
@@ -167,7 +172,19 @@ QByteArray NativePath(const QString& path) {
 }
 
 bool HasForeignBytes(const QString& path) {
-    return std::any_of(path.cbegin(), path.cend(), IsForeignByte);
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        if (IsForeignByteAt(path, i)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<unsigned char> ForeignByteAt(const QString& path, qsizetype at) {
+    if (!IsForeignByteAt(path, at)) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned char>(path[at].unicode() - kForeignByteBase);
 }
 
 QString AbsolutePath(const QString& path) {
@@ -232,6 +249,15 @@ void WriteBytesIfMissing(const QByteArray& bytes, const QString& path) {
     }
 }
 
+bool MakeFolders(const QString& path) {
+    const QByteArray native = NativePath(path);
+    for (qsizetype end = native.indexOf('/', 1); end >= 0; end = native.indexOf('/', end + 1)) {
+        ::mkdir(native.left(end).constData(), 0777);
+    }
+    ::mkdir(native.constData(), 0777);
+    return IsFolder(path);
+}
+
 void DeleteFileQuietly(const QString& path) {
     YieldToEventLoop();
     if (::unlink(Native(path).constData()) == 0) {
@@ -264,7 +290,8 @@ void ForceDeleteFile(const QString& path) {
 QString OnOneLine(const QString& text) {
     QString line;
     line.reserve(text.size());
-    for (const QChar c : text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
         if (c == '\n') {
             line += "\\n";
         } else if (c == '\r') {
@@ -273,7 +300,7 @@ QString OnOneLine(const QString& text) {
             line += "\\t";
         } else if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
             line += "\\x" + QString::number(c.unicode(), 16).rightJustified(2, '0');
-        } else if (IsForeignByte(c)) {
+        } else if (IsForeignByteAt(text, i)) {
             line += "\\x" + QString::number(c.unicode() - kForeignByteBase, 16);
         } else {
             line += c;

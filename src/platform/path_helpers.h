@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 namespace vellumax {
 
@@ -15,6 +16,8 @@ QString PathFromNative(const QByteArray& native);
 QByteArray NativePath(const QString& path);
 // Whether the path text holds a byte that is not UTF-8.
 bool HasForeignBytes(const QString& path);
+// The byte the character at `at` of a path text stands for, when it is one that is not UTF-8.
+std::optional<unsigned char> ForeignByteAt(const QString& path, qsizetype at);
 
 bool PathExists(const QString& path);  // anything at all is there; never throws
 bool IsFolder(const QString& path);    // a folder (or a link to one); never throws
@@ -35,6 +38,9 @@ QString NormalizePath(const QString& path);
 // name holding a line break stays on one line of a report; a byte of a name that is not UTF-8
 // is written as \x and its two hex digits.
 QString OnOneLine(const QString& text);
+
+// Makes the folder and the folders above it that are missing; true when it is there.
+bool MakeFolders(const QString& path);
 
 // Creates or truncates the file and writes the text and one line end. Throws RuntimeError.
 void WriteTextFile(const QString& text, const QString& path);

@@ -818,12 +818,15 @@ TEST_P(ResumeRecordTest, ADocumentWithoutItsFilesIsConvertedAgain) {
 INSTANTIATE_TEST_SUITE_P(
     Edits, ResumeRecordTest,
     ::testing::Values(
-        RecordCase{"no_outputs", [](QJsonObject& line, const QString&) { line["outputs"] = {}; }},
+        RecordCase{"no_outputs",
+                   [](QJsonObject& line, const QString&) { line["outputs"] = {}; },
+                   {}},
         RecordCase{"unrelated_output",
                    [](QJsonObject& line, const QString& unrelated) {
                        line["outputs"] = QJsonArray{QJsonObject{
                            {"path", unrelated}, {"size", 9}, {"sha256", Sha256Of(unrelated)}}};
-                   }},
+                   },
+                   {}},
         RecordCase{"other_format", [](QJsonObject&, const QString&) {}, {"--format", "png"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -834,6 +837,48 @@ TEST_F(ProgramTest, AReportThatCannotBeWrittenGivesTheSystemsReason) {
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(result.errors.contains("the report /dev/full is incomplete: No space left on device"))
         << result.errors.toStdString();
+}
+
+// Names from old disks that are not UTF-8 convert like any other: their files keep the bytes,
+// failure lines show them escaped, a resumed run knows them again, and a list names them too.
+// Hidden files, passed over by design, are named.
+TEST_F(ProgramTest, NamesThatAreNotUtf8ConvertLikeAnyOther) {
+    const QByteArray root = QFile::encodeName(in.path()) + '/';
+    const auto renamed = [&](const QString& made, const QByteArray& name) {
+        EXPECT_EQ(::rename(QFile::encodeName(made).constData(), (root + name).constData()), 0);
+    };
+    renamed(Document("a.mdi"), "lat\xe9.mdi");
+    ASSERT_EQ(::mkdir(root + "d\xe9p", 0755), 0);
+    renamed(Document("b.mdi"), "d\xe9p/b.mdi");
+    testing::MakeFile(in.path() + "/broken.mdi", "II*");
+    renamed(in.path() + "/broken.mdi", "bad\xe9.mdi");
+    Document(".hidden.mdi");
+    const QString report = out.path() + "/report.jsonl";
+    const QStringList arguments{"--convert", "--tree", "--resume", report,
+                                "--out",     out.path(), in.path()};
+    const Result first = Run(arguments);
+    EXPECT_EQ(first.status, 1);
+    EXPECT_TRUE(first.output.contains(in.path() + "/bad\\xe9.mdi (321 (Invalid file format"))
+        << first.output.toStdString();
+    EXPECT_TRUE(first.errors.contains("vellumax: passed over: " + in.path() +
+                                      "/.hidden.mdi: a hidden file\n"));
+    const QByteArray written = QFile::encodeName(out.path()) + '/';
+    EXPECT_EQ(::access(written + "lat\xe9_1.jpg", F_OK), 0);
+    EXPECT_EQ(::access(written + "d\xe9p/b_1.jpg", F_OK), 0);
+
+    EXPECT_EQ(Run(arguments).status, 1);
+    EXPECT_EQ(ReportLines(report).last()["skipped"], 2);
+
+    QProcess listed;
+    listed.setProcessEnvironment(Environment());
+    listed.start(VELLUMAX_PROGRAM, {"--convert", "--files-from", "-", "--null", "--format", "png",
+                                    "--out", out.path()});
+    ASSERT_TRUE(listed.waitForStarted());
+    listed.write(root + "lat\xe9.mdi" + '\0');
+    listed.closeWriteChannel();
+    ASSERT_TRUE(listed.waitForFinished(60'000));
+    EXPECT_EQ(listed.exitCode(), 0) << listed.readAllStandardOutput().toStdString();
+    EXPECT_EQ(::access(written + "lat\xe9_1.png", F_OK), 0);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/path_helpers.h"
 #include "platform/runtime_error.h"
 #include "scripted_dialogs.h"
 #include "test_support.h"
@@ -289,9 +290,13 @@ INSTANTIATE_TEST_SUITE_P(Lengths, PathLimitTest, ::testing::Values(259, 260));
 
 TEST_F(FolderWalkTest, SubfoldersWithUnsafeNamesAreLeftOutWithEverythingBelow) {
     MakeFolders({"ok/x", "café/x", "łódź/x", "euro€/x", "what?/x", "tab\tname/x"});
+    // Bytes that are not UTF-8 count as their own 8-bit codes: \xff is "ÿ", \x81 is unsafe.
     MakeRawEntry("bad\xff", true);
     MakeRawEntry("bad\xff/x", true);
-    EXPECT_EQ(Walk({Root()}, true), Under({"", "café/", "ok/", "café/x/", "ok/x/"}));
+    MakeRawEntry("bad\x81", true);
+    const QString latin1 = PathFromNative("bad\xff/");
+    EXPECT_EQ(Walk({Root()}, true),
+              Under({"", latin1, "café/", "ok/", latin1 + "x/", "café/x/", "ok/x/"}));
 }
 
 TEST_F(FolderWalkTest, HiddenFoldersAndLinksToFoldersAreWalkedButNoLinkBackUp) {
@@ -329,7 +334,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"\xc5\x82\xc3\xb3"
                                "d\xc5\xba",
                                false},
-                      NameCase{"bad\xff", false}));
+                      NameCase{"bad\xff", true},
+                      NameCase{"bad\x81", false}));
 
 struct UnsafeCase {
     const char* utf8;
@@ -340,8 +346,8 @@ class HasUnsafeCharsTest : public ::testing::TestWithParam<UnsafeCase> {};
 TEST_P(HasUnsafeCharsTest, JudgesEachCharacterByItsWindows1252Code) {
     const QByteArray bytes(GetParam().utf8);
     EXPECT_EQ(HasUnsafeChars(bytes), GetParam().unsafe) << bytes.toHex().toStdString();
-    // Decoding turns what is not UTF-8 into U+FFFD, which is unsafe as well.
-    EXPECT_EQ(HasUnsafeChars(QString::fromUtf8(bytes)), GetParam().unsafe);
+    // The same name as a path text, which keeps each byte that is not UTF-8.
+    EXPECT_EQ(HasUnsafeChars(PathFromNative(bytes)), GetParam().unsafe);
 }
 INSTANTIATE_TEST_SUITE_P(
     Characters, HasUnsafeCharsTest,
@@ -358,10 +364,11 @@ INSTANTIATE_TEST_SUITE_P(
                       UnsafeCase{"\xc5\x82", true},          // ł, not in Windows-1252
                       UnsafeCase{"\xc4\x80", true},          // U+0100
                       UnsafeCase{"\xf0\x9f\x93\x84", true},  // outside the BMP
-                      UnsafeCase{"bad\xff", true},           // not UTF-8
-                      UnsafeCase{"\xc0\xaf", true},          // overlong "/"
-                      UnsafeCase{"\xed\xa0\x80", true},      // encoded surrogate
-                      UnsafeCase{"caf\xc3", true}));         // cut short
+                      // Not UTF-8: each such byte is its own code.
+                      UnsafeCase{"bad\xff", false},          // 255
+                      UnsafeCase{"\xc0\xaf", false},         // 192, 175
+                      UnsafeCase{"\xed\xa0\x80", true},      // ..., 128
+                      UnsafeCase{"caf\x9f", true}));         // 159
 
 struct WildcardCase {
     const char* name;
@@ -428,7 +435,7 @@ protected:
                                  "notes.txt", "README", "bad\xef\xbf\xbd.mdi"}) {
             MakeFile(Root() + QString::fromUtf8(name));
         }
-        // Not UTF-8, so no text names it; it must not turn up as "bad\uFFFD.mdi".
+        // Not UTF-8: listed under a text that gives its bytes back, never as "bad\uFFFD.mdi".
         MakeRawEntry("bad\xff.mdi", false);
         MakeFolders({"sub.mdi"});
         MakeLink("b.mdi", "link.mdi");
@@ -462,11 +469,13 @@ TEST_P(FolderFilesPatternTest, ListsMatchingFilesInNaturalOrderWithOrWithoutTheS
 INSTANTIATE_TEST_SUITE_P(
     Patterns, FolderFilesPatternTest,
     ::testing::Values(ListingCase{"*.mdi",
-                                  {".hidden.mdi", "A.MDI", "b.mdi", "bad\uFFFD.mdi", "link.mdi",
-                                   "page2.mdi", "page10.mdi"}},
+                                  {".hidden.mdi", "A.MDI", "b.mdi", "bad\uFFFD.mdi",
+                                   PathFromNative("bad\xff.mdi"), "link.mdi", "page2.mdi",
+                                   "page10.mdi"}},
                       ListingCase{"*.*",
-                                  {".hidden.mdi", "A.MDI", "b.mdi", "bad\uFFFD.mdi", "link.mdi",
-                                   "notes.txt", "page2.mdi", "page10.mdi", "README"}},
+                                  {".hidden.mdi", "A.MDI", "b.mdi", "bad\uFFFD.mdi",
+                                   PathFromNative("bad\xff.mdi"), "link.mdi", "notes.txt",
+                                   "page2.mdi", "page10.mdi", "README"}},
                       ListingCase{"page?.MDI", {"page2.mdi"}}, ListingCase{"*..mdi", {}}));
 
 TEST_F(FolderWalkTest, ARefusedFolderCannotBeListed) {

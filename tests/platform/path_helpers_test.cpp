@@ -21,6 +21,25 @@ struct TextCase {
     const char* expected;
 };
 
+// Every name the system can give comes back byte for byte; what is UTF-8 reads as itself, and
+// what is not shows escaped.
+class NativeNameTest : public ::testing::TestWithParam<TextCase> {};
+TEST_P(NativeNameTest, GoesBackToItsOwnBytes) {
+    const QByteArray native(GetParam().input);
+    const QString path = PathFromNative(native);
+    EXPECT_EQ(NativePath(path), native);
+    EXPECT_EQ(OnOneLine(path), QString::fromUtf8(GetParam().expected));
+    EXPECT_EQ(HasForeignBytes(path), OnOneLine(path) != QString::fromUtf8(native));
+}
+INSTANTIATE_TEST_SUITE_P(Names, NativeNameTest,
+                         ::testing::Values(TextCase{"caf\xc3\xa9.mdi", "café.mdi"},
+                                           TextCase{"\xf0\x9f\x93\x84", "\xf0\x9f\x93\x84"},
+                                           TextCase{"lat\xe9.mdi", "lat\\xe9.mdi"},
+                                           TextCase{"\xc0\xaf", "\\xc0\\xaf"},
+                                           TextCase{"\xed\xa0\x80", "\\xed\\xa0\\x80"},
+                                           TextCase{"cut\xc3", "cut\\xc3"},
+                                           TextCase{"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"}));
+
 class FileNameOfTest : public ::testing::TestWithParam<TextCase> {};
 TEST_P(FileNameOfTest, TakesTheTextAfterTheLastSeparator) {
     EXPECT_EQ(FileNameOf(GetParam().input), GetParam().expected);
