@@ -296,6 +296,16 @@ QString ConversionRun::ConvertDocument(int position, const QString& source, Docu
         trouble = job->request().format.perPage ? DeliverPages(source, *job, outputBase)
                                                 : DeliverDocument(source, *job, outputBase);
     }
+    // Its pages' names count only once their folder is on the disk: once per document, not
+    // per page, which would cost a disk round trip each.
+    if (!current_.outputs.isEmpty()) {
+        int error = 0;
+        RunAside([&] { error = SyncFolder(FolderOf(outputBase)); });
+        if (error != 0 && trouble.isEmpty()) {
+            trouble = FailureText(ErrorFromErrno(error, FileAccess::Write).number(),
+                                  NotSaved(FolderOf(outputBase), error));
+        }
+    }
     return trouble;
 }
 

@@ -70,18 +70,6 @@ QByteArray SourceMarkOf(const QByteArray& target) {
     return size > 0 ? mark.left(size) : QByteArray();
 }
 
-// A rename is only as durable as the folder entry it changed.
-int SyncFolderOf(const QByteArray& target) {
-    const QByteArray folder = NativePath(FolderOf(PathFromNative(target)));
-    const FileDescriptor descriptor(
-        ::open(folder.isEmpty() ? "." : folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (descriptor.get() < 0 || ::fsync(descriptor.get()) != 0) {
-        // Some file systems cannot sync a folder at all; only a failed write is a failure.
-        return errno == EIO ? EIO : 0;
-    }
-    return 0;
-}
-
 // Renames `from` onto `to`, unless `to` holds a page of another document than `source`, which
 // `owner` then names. Where two runs write one folder at once, only one of them gets a free name:
 // the other sees the mark of the page that took it.
@@ -89,7 +77,7 @@ int PlaceAt(const QByteArray& from, const QByteArray& to, const QByteArray& sour
             QString& owner) {
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) ==
         0) {
-        return SyncFolderOf(to);
+        return 0;
     }
     // File systems that cannot refuse to replace (EINVAL) are checked, then written.
     if (errno != EEXIST && errno != EINVAL) {
@@ -101,10 +89,7 @@ int PlaceAt(const QByteArray& from, const QByteArray& to, const QByteArray& sour
         owner = PathFromNative(mark);
         return EEXIST;
     }
-    if (::rename(from.constData(), to.constData()) != 0) {
-        return errno;
-    }
-    return SyncFolderOf(to);
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
 }
 
 // Copies into a fresh file of a short name in the target's folder (mkstemp creates it
@@ -173,6 +158,17 @@ int DeliverPage(const QString& page, const QString& target, const QString& sourc
         return errno;
     }
     return PlaceAt(from, to, mark, owner);
+}
+
+int SyncFolder(const QString& folder) {
+    const QByteArray native = NativePath(folder);
+    const FileDescriptor descriptor(
+        ::open(native.isEmpty() ? "." : native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (descriptor.get() < 0 || ::fsync(descriptor.get()) != 0) {
+        // Some file systems cannot sync a folder at all; only a failed write is a failure.
+        return errno == EIO ? EIO : 0;
+    }
+    return 0;
 }
 
 int ConverterPageNumber(const QString& name, const QString& stem, const QString& extension) {
