@@ -869,6 +869,13 @@ TEST_F(ProgramTest, NamesThatAreNotUtf8ConvertLikeAnyOther) {
     EXPECT_EQ(Run(arguments).status, 1);
     EXPECT_EQ(ReportLines(report).last()["skipped"], 2);
 
+    // Given as an argument, through a shell, as bytes no text holds.
+    const Result given = RunCommand(
+        {"/bin/sh", "-c", "exec \"$0\" --convert --format tiff --out \"$1\" \"$1\"/lat\"$(printf '\\351')\".mdi",
+         VELLUMAX_PROGRAM, in.path()});
+    EXPECT_EQ(given.status, 0) << given.output.toStdString();
+    EXPECT_EQ(::access(root + "lat\xe9.tif", F_OK), 0);
+
     QProcess listed;
     listed.setProcessEnvironment(Environment());
     listed.start(VELLUMAX_PROGRAM, {"--convert", "--files-from", "-", "--null", "--format", "png",
