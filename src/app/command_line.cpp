@@ -111,12 +111,20 @@ public:
     QString OutputSubfolder(const QString& source) const override {
         return subfolders_.value(source);
     }
-    // With --tree, a document found below a folder given on the command line keeps its place
-    // under that folder.
-    void SetSubfolder(const QString& source, const QString& subfolder) {
-        if (command_.tree && !subfolders_.contains(source) && subfolder != ".") {
-            subfolders_.insert(source, subfolder);
+    // A document found below a folder given on the command line: with --tree it keeps its place
+    // under that folder, and its path there is what puts it in its shard.
+    void SetFoundUnder(const QString& source, const QString& relativePath) {
+        if (shareKeys_.contains(source)) {
+            return;
         }
+        shareKeys_.insert(source, relativePath);
+        const QString folder = FolderOf(relativePath);
+        if (command_.tree && !folder.isEmpty()) {
+            subfolders_.insert(source, folder.chopped(1));
+        }
+    }
+    QString ShareKey(const QString& source) const {
+        return shareKeys_.value(source, FileNameOf(source));
     }
 
     void DocumentFinished(const DocumentOutcome& outcome) override {
@@ -146,6 +154,7 @@ private:
     bool progressLineOpen_ = false;
     double percent_ = 0;
     QHash<QString, QString> subfolders_;
+    QHash<QString, QString> shareKeys_;
     RunReport* report_ = nullptr;
     QHash<QString, QString> recorded_;
 };
@@ -307,11 +316,10 @@ bool FillList(const ConvertCommand& command, const QStringList& paths, FileList&
         const int before = list.Count();
         AddFolderTree(list, path, "*." + command.extension, dialogs, report, 114, &unentered,
                       &hidden);
-        const QDir top(QFileInfo(path).absoluteFilePath());
+        const QDir top(AbsolutePath(path));
         for (int position = before + 1; position <= list.Count(); ++position) {
             const QString source = list.Text(position);
-            view.SetSubfolder(source,
-                              top.relativeFilePath(QFileInfo(FolderOf(source)).absoluteFilePath()));
+            view.SetFoundUnder(source, top.relativeFilePath(AbsolutePath(source)));
         }
     }
     for (const QString& folder : unentered) {
@@ -409,7 +417,9 @@ void Narrow(const ConvertCommand& command, FileList& list, ConsoleView& view, Ru
     view.SetRecordedOutputs(recordedOutputs);
     QStringList documents = DocumentsOnce(list, report, recordedOutputs);
     if (command.shard.count > 1) {
-        documents = ShareOf(documents, command.shard);
+        documents.removeIf([&](const QString& document) {
+            return !InShard(view.ShareKey(document), command.shard);
+        });
     }
     const QHash<QString, QJsonObject> converted = ConvertedDocuments(earlier);
     list.Clear();
@@ -520,8 +530,9 @@ QString UsageText() {
            "                   empty lines are passed over\n"
            "  --null           with --files-from: each PATH ends with a NUL, as find -print0\n"
            "                   writes them\n"
-           "  --shard K/N      only every Nth document from the Kth on, of all documents\n"
-           "                   sorted by path: N machines given the same PATHs and shards 1/N\n"
+           "  --shard K/N      only the Kth of N shares, each document's share fixed by a hash\n"
+           "                   of its path below the PATH it was found under (of its file name\n"
+           "                   when given itself): N machines given the same PATHs and shards 1/N\n"
            "                   to N/N convert each document once between them\n"
            "  --report FILE    write a line of JSON for each document as it ends: its source\n"
            "                   and each file written with size and SHA-256, its status and the\n"

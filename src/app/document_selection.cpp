@@ -1,8 +1,8 @@
 #include "app/document_selection.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QRegularExpression>
 
 namespace vellumax {
@@ -20,24 +20,14 @@ std::optional<Shard> ShardNamed(const QString& text) {
     return shard;
 }
 
-QStringList ShareOf(const QStringList& documents, Shard shard) {
-    // Sorted by absolute path, so that "scan.mdi" and "./scan.mdi" count once; the first
-    // entry for a path is the one converted.
-    QMap<QString, QString> byPath;
-    for (const QString& document : documents) {
-        const QString path = AbsolutePath(document);
-        if (!byPath.contains(path)) {
-            byPath.insert(path, document);
-        }
+bool InShard(const QString& shareKey, Shard shard) {
+    const QByteArray hash =
+        QCryptographicHash::hash(NativePath(shareKey), QCryptographicHash::Sha256);
+    quint64 number = 0;
+    for (int byte = 0; byte < 8; ++byte) {
+        number = number << 8 | static_cast<unsigned char>(hash[byte]);
     }
-    QStringList share;
-    qsizetype position = 0;
-    for (const QString& document : std::as_const(byPath)) {
-        if (position++ % shard.count == shard.number - 1) {
-            share << document;
-        }
-    }
-    return share;
+    return number % static_cast<quint64>(shard.count) == static_cast<quint64>(shard.number - 1);
 }
 
 QStringList PathsListed(const QByteArray& content, bool nulSeparated) {
