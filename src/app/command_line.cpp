@@ -209,6 +209,10 @@ Command ParseConvert(const QStringList& arguments) {
             command.nulSeparated = true;
             continue;
         }
+        if (argument == "--verify") {
+            command.verify = true;
+            continue;
+        }
         const auto value = ValueAfter(arguments, index);
         static const QStringList kNamingFiles{"--files-from", "--report", "--resume"};
         static const QStringList kValued =
@@ -265,6 +269,9 @@ Command ParseConvert(const QStringList& arguments) {
     }
     if (command.nulSeparated && command.filesFrom.isEmpty()) {
         return UsageError{"--null needs --files-from"};
+    }
+    if (command.verify && command.resumeFile.isEmpty()) {
+        return UsageError{"--verify needs --resume"};
     }
     if (command.paths.isEmpty() && command.filesFrom.isEmpty()) {
         return UsageError{"no document or folder given"};
@@ -351,7 +358,8 @@ QJsonObject ReportedOptions(const ConvertCommand& command) {
             {"null", command.nulSeparated},
             {"shard", command.shard.Text()},
             {"report", file(command.reportFile)},
-            {"resume", file(command.resumeFile)}};
+            {"resume", file(command.resumeFile)},
+            {"verify", command.verify}};
 }
 
 // The report the command asks for, started; nothing when none is asked for or it cannot be
@@ -394,9 +402,15 @@ QStringList DocumentsOnce(const FileList& list, const RunReport* report,
 }
 
 // Whether the earlier line shows the document done as this run would do it: exactly the files
-// its pages give under this run's options, each still as recorded, from the same source.
+// its pages give under this run's options, at its quality, each still as recorded, from the
+// same source.
 bool DoneAsRecorded(const QJsonObject& earlier, const ConversionView& view,
-                    const QString& document) {
+                    const QString& document, bool verify) {
+    const OutputFormat format = view.Format();
+    if (earlier["format"] != format.name ||
+        (format.usesQuality && earlier["quality"] != view.Quality())) {
+        return false;
+    }
     const int pages = earlier["pages"].toInt();
     QStringList recorded;
     for (const QJsonValue& output : earlier["outputs"].toArray()) {
@@ -406,7 +420,7 @@ bool DoneAsRecorded(const QJsonObject& earlier, const ConversionView& view,
     for (const QString& output : OutputsFor(view, document, pages)) {
         expected << AbsolutePath(output);
     }
-    return pages > 0 && recorded == expected && StillAsRecorded(earlier);
+    return pages > 0 && recorded == expected && StillAsRecorded(earlier, verify);
 }
 
 // Narrows the list to this shard's share, less the documents an earlier run converted and
@@ -425,8 +439,9 @@ void Narrow(const ConvertCommand& command, FileList& list, ConsoleView& view, Ru
     list.Clear();
     for (const QString& document : std::as_const(documents)) {
         const auto line = converted.constFind(AbsolutePath(document));
-        if (line != converted.constEnd() && DoneAsRecorded(*line, view, document)) {
-            report->Skipped(*line);
+        if (line != converted.constEnd() &&
+            DoneAsRecorded(*line, view, document, command.verify)) {
+            report->Skipped(*line, command.verify);
             continue;
         }
         list.Append(document);
@@ -505,7 +520,7 @@ QString UsageText() {
     return "Usage: vellumax --convert [--format F] [--quality N] [--out DIR [--tree] | "
            "--beside-source]\n"
            "                         [--ext EXT] [--files-from FILE [--null]] [--shard K/N]\n"
-           "                         [--report FILE] [--resume FILE] [PATH...]\n"
+           "                         [--report FILE] [--resume FILE [--verify]] [PATH...]\n"
            "       vellumax --help | --version\n"
            "\n"
            "Converts document-imaging files (.mdi) and TIFF documents into images. Without "
@@ -542,7 +557,11 @@ QString UsageText() {
            "                   files this run's options give, unchanged since, and convert the\n"
            "                   rest; the new lines are added to FILE unless --report names\n"
            "                   another (which is then replaced); a FILE not there yet is an\n"
-           "                   empty report, so the same command starts a run and resumes it\n"
+           "                   empty report, so the same command starts a run and resumes it;\n"
+           "                   a file of unchanged size and time counts as unchanged, and the\n"
+           "                   end line counts the documents skipped\n"
+           "  --verify         with --resume: hash every file instead, and give each document\n"
+           "                   skipped a line of its own\n"
            "\n"
            "Exit status: 0 every document converted, 1 some failed or were not found, 2 usage\n"
            "error or refused start, 128 + the signal when stopped (130 Ctrl-C, 143 SIGTERM,\n"

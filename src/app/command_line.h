@@ -13,7 +13,7 @@ namespace vellumax {
 
 // vellumax --convert [--format F] [--quality N] [--out DIR [--tree] | --beside-source]
 //                   [--ext EXT] [--files-from FILE [--null]] [--shard K/N]
-//                   [--report FILE] [--resume FILE] [PATH...]
+//                   [--report FILE] [--resume FILE [--verify]] [PATH...]
 struct ConvertCommand {
     OutputFormat format = kJpegFormat;
     int quality = 85;
@@ -26,6 +26,7 @@ struct ConvertCommand {
     Shard shard;
     QString reportFile;  // empty: no report
     QString resumeFile;  // empty: convert everything
+    bool verify = false;  // resuming, hash every file rather than trust unchanged sizes and times
 };
 struct HelpCommand {};
 struct VersionCommand {};

@@ -38,13 +38,19 @@ void SetPath(QJsonObject& line, const QString& key, const QString& path) {
     line[key + "_bytes"] = QString::fromLatin1(NativePath(path).toBase64());
 }
 
-// The file's size and SHA-256, both null when it cannot be read. The hash is taken in blocks,
-// so a document of gigabytes is never in memory at once.
+// The modification time in nanoseconds, as text: a JSON number holds only 53 bits exactly.
+QString ModificationTime(const struct stat& info) {
+    return QString::number(qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec);
+}
+
+// The file's size, modification time and SHA-256, all null when it cannot be read. The hash is
+// taken in blocks, so a document of gigabytes is never in memory at once.
 QJsonObject FileFacts(const QString& path) {
-    QJsonObject facts{{"size", QJsonValue()}, {"sha256", QJsonValue()}};
+    QJsonObject facts{{"size", QJsonValue()}, {"sha256", QJsonValue()}, {"mtime_ns", QJsonValue()}};
     SetPath(facts, "path", AbsolutePath(path));
     const FileDescriptor file(::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
+    struct stat info {};
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0) {
         return facts;
     }
     QCryptographicHash hash(QCryptographicHash::Sha256);
@@ -66,7 +72,22 @@ QJsonObject FileFacts(const QString& path) {
     }
     facts["size"] = size;
     facts["sha256"] = QString::fromLatin1(hash.result().toHex());
+    facts["mtime_ns"] = ModificationTime(info);
     return facts;
+}
+
+// Whether the file is as recorded: by its size and modification time alone, unless `verify`
+// asks for its hash; a file whose time moved is hashed, and counts as unchanged when its bytes
+// are.
+bool AsRecorded(const QJsonObject& recorded, const QString& path, bool verify) {
+    struct stat info {};
+    if (!verify && ::stat(NativePath(path).constData(), &info) == 0 &&
+        recorded["size"] == qint64(info.st_size) && recorded["mtime_ns"] == ModificationTime(info)) {
+        return true;
+    }
+    const QJsonObject now = FileFacts(path);
+    return !now["sha256"].isNull() && now["size"] == recorded["size"] &&
+           now["sha256"] == recorded["sha256"];
 }
 
 // A document line with the source as it is now.
@@ -75,6 +96,7 @@ QJsonObject DocumentLine(const QString& source, const QString& status) {
     QJsonObject line{{"type", "document"},
                      {"size", facts["size"]},
                      {"sha256", facts["sha256"]},
+                     {"mtime_ns", facts["mtime_ns"]},
                      {"status", status}};
     SetPath(line, "source", AbsolutePath(source));
     return line;
@@ -198,6 +220,7 @@ bool RunReport::IsOwnFile(const QString& path) const {
 }
 
 void RunReport::Start(const QJsonObject& options) {
+    options_ = options;
     Write({{"type", "start"},
            {"version", build_config::kVersion},
            {"options", options},
@@ -211,6 +234,9 @@ void RunReport::Finished(const DocumentOutcome& outcome) {
         line["reason"] = outcome.failure.trimmed();
     }
     line["pages"] = outcome.pages;
+    // What the pages were written as, which a resumed run compares with its own options.
+    line["format"] = options_["format"];
+    line["quality"] = options_["quality"];
     QJsonArray outputs;
     for (const QString& output : outcome.outputs) {
         outputs << FileFacts(output);
@@ -220,11 +246,13 @@ void RunReport::Finished(const DocumentOutcome& outcome) {
     Write(line);
 }
 
-void RunReport::Skipped(const QJsonObject& earlier) {
-    QJsonObject line = earlier;
-    line["status"] = "skipped";
+void RunReport::Skipped(const QJsonObject& earlier, bool listed) {
     ++skipped_;
-    Write(line);
+    if (listed) {
+        QJsonObject line = earlier;
+        line["status"] = "skipped";
+        Write(line);
+    }
 }
 
 void RunReport::End(bool stopped) {
@@ -247,14 +275,25 @@ void RunReport::Write(QJsonObject line) {
 
 namespace {
 
-// The document lines of a report, in order; lines that do not parse are passed over.
+// The document lines of a report, in order; lines that do not parse are passed over. A line of
+// a version that did not say how its pages were written takes it from its run's start line.
 QList<QJsonObject> DocumentLines(const QByteArray& report) {
     QList<QJsonObject> lines;
+    QJsonObject options;
     for (const QByteArray& text : report.split('\n')) {
-        const QJsonObject line = QJsonDocument::fromJson(text).object();
-        if (line["type"] == "document" && line["source"].isString()) {
-            lines << line;
+        QJsonObject line = QJsonDocument::fromJson(text).object();
+        if (line["type"] == "start") {
+            options = line["options"].toObject();
         }
+        if (line["type"] != "document" || !line["source"].isString()) {
+            continue;
+        }
+        for (const char* key : {"format", "quality"}) {
+            if (!line.contains(key)) {
+                line[key] = options[key];
+            }
+        }
+        lines << line;
     }
     return lines;
 }
@@ -294,18 +333,13 @@ QString ReportedPath(const QJsonObject& line, const QString& key) {
     return line[key].toString();
 }
 
-bool StillAsRecorded(const QJsonObject& document) {
-    const auto same = [](const QJsonObject& recorded, const QString& path) {
-        const QJsonObject now = FileFacts(path);
-        return !now["sha256"].isNull() && now["size"] == recorded["size"] &&
-               now["sha256"] == recorded["sha256"];
-    };
-    if (!same(document, ReportedPath(document, "source"))) {
+bool StillAsRecorded(const QJsonObject& document, bool verify) {
+    if (!AsRecorded(document, ReportedPath(document, "source"), verify)) {
         return false;
     }
     const QJsonArray outputs = document["outputs"].toArray();
     return std::all_of(outputs.begin(), outputs.end(), [&](const QJsonValue& output) {
-        return same(output.toObject(), ReportedPath(output.toObject(), "path"));
+        return AsRecorded(output.toObject(), ReportedPath(output.toObject(), "path"), verify);
     });
 }
 

@@ -36,8 +36,9 @@ public:
     void Start(const QJsonObject& options);
     // A document the run converted or failed on; its source and outputs are hashed now.
     void Finished(const DocumentOutcome& outcome);
-    // A document an earlier run converted and that is still as it left it.
-    void Skipped(const QJsonObject& earlier);
+    // A document an earlier run converted and that is still as it left it: counted in the end
+    // line, and given a line of its own when `listed`.
+    void Skipped(const QJsonObject& earlier, bool listed);
     void End(bool stopped);
 
     // Why a line could not be written, "" while all went well.
@@ -52,6 +53,7 @@ private:
     std::optional<FileIdentity> fileIdentity_;
     std::optional<FileIdentity> resumedIdentity_;
     QByteArray earlier_;
+    QJsonObject options_;
     int converted_ = 0;
     int failed_ = 0;
     int skipped_ = 0;
@@ -59,7 +61,8 @@ private:
 };
 
 // The document lines of an earlier report whose last word on their source is that it was
-// converted (or skipped as converted before), by absolute source path. Lines that do not parse,
+// converted (or skipped as converted before), by absolute source path, each with the format and
+// quality its pages were written in. Lines that do not parse,
 // such as the last one of a run killed while writing it, are passed over.
 QHash<QString, QJsonObject> ConvertedDocuments(const QByteArray& report);
 
@@ -71,7 +74,9 @@ QHash<QString, QString> RecordedOutputs(const QByteArray& report);
 // UTF-8 are kept in a second field, `key` + "_bytes", in base64.
 QString ReportedPath(const QJsonObject& line, const QString& key);
 
-// True when the recorded source and every recorded output still have their sizes and hashes.
-bool StillAsRecorded(const QJsonObject& document);
+// True when the recorded source and every recorded output are still as recorded: the same size
+// and modification time, or else the same size and SHA-256; with `verify`, the same size and
+// SHA-256 whatever their times.
+bool StillAsRecorded(const QJsonObject& document, bool verify);
 
 }  // namespace vellumax
