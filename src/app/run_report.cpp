@@ -67,9 +67,12 @@ void RunReport::Start(const QJsonObject& options) {
 }
 
 void RunReport::Finished(const DocumentOutcome& outcome) {
-    const bool converted = outcome.failure.isEmpty();
-    QJsonObject line = DocumentLine(outcome.source, converted ? "converted" : "failed");
-    if (!converted) {
+    const bool converted = outcome.failure.isEmpty() && !outcome.stopped;
+    const bool failed = !outcome.failure.isEmpty();
+    QJsonObject line = DocumentLine(outcome.source, converted ? "converted"
+                                                    : failed  ? "failed"
+                                                              : "stopped");
+    if (failed) {
         line["reason"] = outcome.failure.trimmed();
     }
     line["pages"] = outcome.pages;
@@ -78,7 +81,7 @@ void RunReport::Finished(const DocumentOutcome& outcome) {
         outputs << FileFacts(output);
     }
     line["outputs"] = outputs;
-    ++(converted ? converted_ : failed_);
+    ++(converted ? converted_ : failed ? failed_ : stopped_);
     Write(line);
 }
 
@@ -95,6 +98,7 @@ void RunReport::End(bool stopped) {
            {"failed", failed_},
            {"skipped", skipped_},
            {"stopped", stopped},
+           {"stopped_documents", stopped_},
            {"ended", Now()}});
 }
 

@@ -21,7 +21,8 @@ public:
     static std::unique_ptr<RunReport> Open(const QString& path, bool append, QString& error);
 
     void Start(const QJsonObject& options);
-    // A document the run converted or failed on; its source and outputs are hashed now.
+    // A document the run converted, failed on or was stopped in; its source and outputs are
+    // hashed now.
     void Finished(const DocumentOutcome& outcome);
     // A document an earlier run converted and that is still as it left it.
     void Skipped(const QJsonObject& earlier);
@@ -38,6 +39,7 @@ private:
     int converted_ = 0;
     int failed_ = 0;
     int skipped_ = 0;
+    int stopped_ = 0;
     QString trouble_;
 };
 

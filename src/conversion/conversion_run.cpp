@@ -201,7 +201,7 @@ QString ConversionRun::ConvertAll(const WorkFolder* work) {
     lastRun_.listed = count;
     std::optional<DocumentJobs> jobs;
     if (work != nullptr) {
-        jobs.emplace(work->path(), imaging_, workers_);
+        jobs.emplace(work->path(), imaging_, workers_, [this] { return view_.StopRequested(); });
     }
     for (int position = 1; position <= count; ++position) {
         if (view_.StopRequested()) {
@@ -210,6 +210,7 @@ QString ConversionRun::ConvertAll(const WorkFolder* work) {
         }
         ConvertEntry(position, jobs ? &*jobs : nullptr, failures);
         lastRun_.visited = position;
+        lastRun_.stopped = current_.stopped;  // the last document too may be cut short
     }
     if (jobs) {
         jobs->Abandon();
@@ -255,6 +256,11 @@ QString ConversionRun::ConvertDocument(int position, const QString& source, Docu
     };
     const std::unique_ptr<DocumentJob> job =
         jobs.Finished(position, RequestFor(source), requestAt, dialogs_);
+    if (view_.StopRequested() && job->CutShort()) {
+        // Ended by the stop, not by anything in the document: it is converted again on resume.
+        current_.stopped = true;
+        return {};
+    }
     QString trouble = job->readerTrouble();
     if (job->saved()) {
         trouble = job->request().format.perPage ? DeliverPages(source, *job, outputBase)

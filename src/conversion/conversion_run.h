@@ -26,6 +26,8 @@ struct DocumentOutcome {
     QString failure;      // its failure text as the closing message lists it; "" when converted
     int pages = 0;        // pages the document has, 0 when it could not be read
     QStringList outputs;  // the files delivered for it, in page order
+    // Cut short by a stop: neither converted nor failed, and none of its pages kept.
+    bool stopped = false;
 };
 
 // What the run reads from and shows on the window (or whatever stands in for it).

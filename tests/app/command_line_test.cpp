@@ -437,31 +437,6 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,
                                            StopCase{"ctrl_c_twice", {SIGINT, SIGINT}, 130}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Killed outright, the program cannot clean up: its converter dies with it, and the next start
-// removes what it left.
-TEST_F(StoppedRunTest, AKilledRunLeavesNoConverterAndItsFolderGoesAtTheNextStart) {
-    // Seconds of converting for the converter, from a file of a few KiB.
-    const QString slow = in.path() + "/slow.mdi";
-    testing::WriteBlankBilevelDocument(slow, 24, QSize(8000, 8000));
-    program.setProcessEnvironment(Environment());
-    program.start(VELLUMAX_PROGRAM, {"--convert", "--out", out.path(), slow});
-    for (int wait = 0; wait < 300 && ProcessesMentioning(temp.path()).isEmpty(); ++wait) {
-        QThread::msleep(20);
-    }
-    ASSERT_FALSE(ProcessesMentioning(temp.path()).isEmpty()) << "no converter seen running";
-    Signal(SIGKILL);
-    ASSERT_TRUE(program.waitForFinished(10'000));
-    // The conversion would take seconds more.
-    for (int wait = 0; wait < 25 && !ProcessesMentioning(temp.path()).isEmpty(); ++wait) {
-        QThread::msleep(20);
-    }
-    EXPECT_TRUE(ProcessesMentioning(temp.path()).isEmpty());
-    EXPECT_FALSE(QDir(temp.path()).isEmpty()) << "the killed run's folder is still there";
-
-    EXPECT_EQ(Run({"--help"}).status, 0);
-    EXPECT_TRUE(QDir(temp.path()).isEmpty());
-}
-
 // The lines of a report, each parsed; a line that does not parse is an empty object.
 QList<QJsonObject> ReportLines(const QString& path) {
     QFile report(path);
@@ -489,6 +464,127 @@ QStringList SourcesOfLastRun(const QList<QJsonObject>& lines, const QString& sta
     }
     sources.sort();
     return sources;
+}
+
+// Documents of blank 8000 x 8000 pages, one per page count: a few KiB each, and seconds of
+// converting for the converter.
+QStringList SlowDocuments(const QString& folder, const QList<int>& pageCounts) {
+    QStringList paths;
+    for (const int pages : pageCounts) {
+        paths << folder + QString("/slow%1.mdi").arg(paths.size() + 1);
+        testing::WriteBlankBilevelDocument(paths.last(), pages, QSize(8000, 8000));
+    }
+    return paths;
+}
+
+// The processes of the job for the document at `position` in the run's work folder under `temp`.
+QList<pid_t> JobProcesses(const QString& temp, int position) {
+    const QStringList work = QDir(temp).entryList({"vellumax-*"}, QDir::Dirs);
+    return work.size() == 1 ? ProcessesMentioning(temp + '/' + work.first() + '/' +
+                                                  QString::number(position) + '/')
+                            : QList<pid_t>();
+}
+
+// The first signal ends the converter of the document started ahead at once; the current one
+// goes on and is delivered whole.
+TEST_F(StoppedRunTest, TheFirstSignalEndsTheWorkAheadAtOnce) {
+    if (QThread::idealThreadCount() < 2) {
+        GTEST_SKIP() << "one worker: nothing is started ahead";
+    }
+    program.setProcessEnvironment(Environment());
+    program.start(VELLUMAX_PROGRAM, QStringList{"--convert", "--out", out.path()} +
+                                        SlowDocuments(in.path(), {24, 48}));
+    for (int wait = 0; wait < 1500 && (JobProcesses(temp.path(), 1).isEmpty() ||
+                                       JobProcesses(temp.path(), 2).isEmpty());
+         ++wait) {
+        QThread::msleep(20);
+    }
+    ASSERT_FALSE(JobProcesses(temp.path(), 2).isEmpty()) << "no converter seen ahead";
+    Signal(SIGTERM);
+    for (int wait = 0; wait < 1500 && !JobProcesses(temp.path(), 2).isEmpty(); ++wait) {
+        QThread::msleep(10);
+    }
+    EXPECT_FALSE(JobProcesses(temp.path(), 1).isEmpty())
+        << "the converter ahead ran on until the current document's had finished";
+    ASSERT_TRUE(program.waitForFinished(60'000));
+    EXPECT_EQ(program.exitCode(), 143);
+    EXPECT_EQ(Written(out.path()).size(), 24);
+    EXPECT_TRUE(QDir(temp.path()).isEmpty());
+}
+
+struct CutShortCase {
+    const char* name;
+    bool toEveryProcess;  // the signal reaches the converter too, as a scheduler sends it
+};
+void PrintTo(const CutShortCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class CutShortTest : public StoppedRunTest, public ::testing::WithParamInterface<CutShortCase> {};
+
+// A document whose converter the stop ended is no failure: the report says it was stopped, and
+// a resumed run converts it.
+TEST_P(CutShortTest, ADocumentCutShortByTheStopIsConvertedOnResume) {
+    const QString slow = SlowDocuments(in.path(), {24}).first();
+    const QString report = in.path() + "/report.jsonl";
+    const QStringList arguments{"--convert", "--resume", report, "--out", out.path(), slow};
+    program.setProcessEnvironment(Environment());
+    program.start(VELLUMAX_PROGRAM, arguments);
+    for (int wait = 0; wait < 1500 && JobProcesses(temp.path(), 1).isEmpty(); ++wait) {
+        QThread::msleep(20);
+    }
+    ASSERT_FALSE(JobProcesses(temp.path(), 1).isEmpty()) << "no converter seen running";
+    if (GetParam().toEveryProcess) {
+        for (const pid_t converter : JobProcesses(temp.path(), 1)) {
+            ::kill(converter, SIGTERM);
+        }
+    } else {
+        Signal(SIGTERM);
+        QThread::msleep(50);
+    }
+    Signal(SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(60'000));
+    EXPECT_EQ(program.exitCode(), 143);
+    EXPECT_EQ(program.readAllStandardOutput(), "Done.\n") << "no failure listed";
+    EXPECT_TRUE(Written(out.path()).isEmpty());
+    const QList<QJsonObject> lines = ReportLines(report);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[1]["status"], "stopped");
+    EXPECT_FALSE(lines[1].contains("reason"));
+    EXPECT_EQ(lines[2]["failed"], 0);
+    EXPECT_EQ(lines[2]["stopped_documents"], 1);
+
+    const Result resumed = Run(arguments);
+    EXPECT_EQ(resumed.status, 0) << resumed.errors.toStdString();
+    EXPECT_EQ(SourcesOfLastRun(ReportLines(report), "converted"), QStringList{slow});
+    EXPECT_EQ(Written(out.path()).size(), 24);
+}
+INSTANTIATE_TEST_SUITE_P(Stops, CutShortTest,
+                         ::testing::Values(CutShortCase{"second_signal", false},
+                                           CutShortCase{"signal_to_every_process", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Killed outright, the program cannot clean up: its converter dies with it, and the next start
+// removes what it left.
+TEST_F(StoppedRunTest, AKilledRunLeavesNoConverterAndItsFolderGoesAtTheNextStart) {
+    const QString slow = SlowDocuments(in.path(), {24}).first();
+    program.setProcessEnvironment(Environment());
+    program.start(VELLUMAX_PROGRAM, {"--convert", "--out", out.path(), slow});
+    for (int wait = 0; wait < 300 && ProcessesMentioning(temp.path()).isEmpty(); ++wait) {
+        QThread::msleep(20);
+    }
+    ASSERT_FALSE(ProcessesMentioning(temp.path()).isEmpty()) << "no converter seen running";
+    Signal(SIGKILL);
+    ASSERT_TRUE(program.waitForFinished(10'000));
+    // The conversion would take seconds more.
+    for (int wait = 0; wait < 25 && !ProcessesMentioning(temp.path()).isEmpty(); ++wait) {
+        QThread::msleep(20);
+    }
+    EXPECT_TRUE(ProcessesMentioning(temp.path()).isEmpty());
+    EXPECT_FALSE(QDir(temp.path()).isEmpty()) << "the killed run's folder is still there";
+
+    EXPECT_EQ(Run({"--help"}).status, 0);
+    EXPECT_TRUE(QDir(temp.path()).isEmpty());
 }
 
 QString Sha256Of(const QString& path) {
@@ -519,6 +615,7 @@ TEST_F(ProgramTest, TheReportMatchesTheFilesOnDisk) {
                                          {"failed", 1},
                                          {"skipped", 0},
                                          {"stopped", false},
+                                         {"stopped_documents", 0},
                                          {"ended", lines.last()["ended"]}}));
     QStringList outputs;
     for (const QJsonObject& line : lines.mid(1, 3)) {
