@@ -192,6 +192,7 @@ QString ConversionRun::ConvertAll(const WorkFolder* work) {
     }
     delivered_.clear();
     sources_.clear();
+    preparedFolders_.clear();
     for (int position = 1; position <= list_.Count(); ++position) {
         sources_.insert(list_.Text(position));
     }
@@ -287,7 +288,7 @@ QString ConversionRun::DeliverPages(const QString& source, const DocumentJob& jo
         }
     }
     if (!pages.isEmpty()) {
-        MakeSubfolder(source, outputBase);
+        PrepareOutputFolder(source, outputBase);
     }
     QList<int> undelivered;
     int firstError = 0;
@@ -339,7 +340,7 @@ QString ConversionRun::DeliverDocument(const QString& source, const DocumentJob&
     if (const QString refusal = Refusal(source, target); !refusal.isEmpty()) {
         return refusal;
     }
-    MakeSubfolder(source, outputBase);
+    PrepareOutputFolder(source, outputBase);
     int error = 0;
     report_.Run(192, [&] { RunAside([&] { error = DeliverPage(file, target); }); });
     if (error != 0) {
@@ -366,10 +367,16 @@ QString ConversionRun::Refusal(const QString& source, const QString& target) con
 }
 
 // With --tree the output folder gets the document's subfolder, but only below a folder that is
-// still there.
-void ConversionRun::MakeSubfolder(const QString& source, const QString& outputBase) const {
+// still there. What runs killed while copying left in the folder goes the first time this run
+// writes there.
+void ConversionRun::PrepareOutputFolder(const QString& source, const QString& outputBase) {
+    const QString folder = FolderOf(outputBase);
     if (!view_.OutputSubfolder(source).isEmpty() && IsFolder(view_.OutputFolder())) {
-        QDir().mkpath(FolderOf(outputBase));
+        QDir().mkpath(folder);
+    }
+    if (!preparedFolders_.contains(folder)) {
+        preparedFolders_.insert(folder);
+        RemoveAbandonedCopies(folder);
     }
 }
 

@@ -84,7 +84,7 @@ private:
     QString DeliverDocument(const QString& source, const DocumentJob& job,
                             const QString& outputBase);
     QString Refusal(const QString& source, const QString& target) const;
-    void MakeSubfolder(const QString& source, const QString& outputBase) const;
+    void PrepareOutputFolder(const QString& source, const QString& outputBase);
     QString OutputBase(const QString& source, const QString& documentName) const;
     void ShowMessage(const QString& text);
 
@@ -99,6 +99,7 @@ private:
     QString workFailure_;                // why the run has no work folder, as a failure text
     QHash<QString, QString> delivered_;  // files written in this run, and their sources
     QSet<QString> sources_;              // the documents this run converts
+    QSet<QString> preparedFolders_;      // output folders cleared of killed runs' copies
     DocumentOutcome current_;            // the document being converted
 };
 

@@ -1,8 +1,10 @@
 #include "conversion/page_delivery.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <cerrno>
@@ -50,20 +52,39 @@ mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
+// A fresh file made from `pattern`, locked while it is written: the lock tells other runs'
+// RemoveAbandonedCopies that a live run owns it. One of them may take the file in the moment
+// before the lock is ours; then it has no name left, and another is made. Where the file system
+// has no locks, no cleaner gets one either.
+int LockedTemporaryFile(const QByteArray& pattern, QByteArray& temporary) {
+    for (;;) {
+        temporary = pattern;
+        const int file = ::mkostemp(temporary.data(), O_CLOEXEC);
+        struct stat info {};
+        if (file < 0 || ::flock(file, LOCK_EX) != 0 || ::fstat(file, &info) != 0 ||
+            info.st_nlink > 0) {
+            return file;
+        }
+        ::close(file);
+    }
+}
+
 // Copies into a fresh file of a short name in the target's folder (mkstemp creates it
 // exclusively, so a link planted there is never followed), flushes it to the disk and renames
 // it onto the target.
 int CopyThenRename(const QByteArray& page, const QByteArray& target) {
     const QByteArray folder = QFile::encodeName(FolderOf(QFile::decodeName(target)));
-    QByteArray temporary = folder + kTemporaryPattern;
+    QByteArray temporary;
     const FileDescriptor source(::open(page.constData(), O_RDONLY | O_CLOEXEC));
     if (source.get() < 0) {
         return errno;
     }
-    FileDescriptor copy(::mkostemp(temporary.data(), O_CLOEXEC));
+    FileDescriptor copy(LockedTemporaryFile(folder + kTemporaryPattern, temporary));
     if (copy.get() < 0) {
         return errno;
     }
+    // The lock holds while any descriptor of the file is open: this one keeps it to the rename.
+    const FileDescriptor lock(::dup(copy.get()));
     const bool written = ::fchmod(copy.get(), NewFileMode()) == 0 &&
                          CopyAll(source.get(), copy.get()) && ::fsync(copy.get()) == 0;
     const int error = errno;
@@ -105,6 +126,33 @@ int DeliverPage(const QString& page, const QString& target) {
         return errno;
     }
     return 0;
+}
+
+void RemoveAbandonedCopies(const QString& folder) {
+    const FileDescriptor directory(
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.get() < 0) {
+        return;
+    }
+    const QStringList names = QDir(folder).entryList(
+        {QString(kTemporaryPattern).replace("X", "[A-Za-z0-9]")},
+        QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks | QDir::CaseSensitive);
+    for (const QString& name : names) {
+        const QByteArray entry = QFile::encodeName(name);
+        const FileDescriptor file(::openat(directory.get(), entry.constData(),
+                                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened {};
+        struct stat named {};
+        // Checked again by name once locked: a live run may have renamed it onto its page.
+        const bool abandoned =
+            file.get() >= 0 && ::fstat(file.get(), &opened) == 0 && S_ISREG(opened.st_mode) &&
+            opened.st_uid == ::getuid() && ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(directory.get(), entry.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+        if (abandoned) {
+            ::unlinkat(directory.get(), entry.constData(), 0);
+        }
+    }
 }
 
 int ConverterPageNumber(const QString& name, const QString& stem, const QString& extension) {

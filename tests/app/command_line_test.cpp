@@ -1,6 +1,8 @@
 #include "app/command_line.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QCryptographicHash>
@@ -15,6 +17,7 @@
 #include <csignal>
 
 #include "platform/build_config.h"
+#include "platform/file_descriptor.h"
 #include "test_documents.h"
 #include "test_support.h"
 
@@ -638,6 +641,36 @@ TEST_F(ProgramTest, TheReportMatchesTheFilesOnDisk) {
     }
     outputs.sort();
     EXPECT_EQ(outputs, Written(out.path()));
+}
+
+// A run killed while copying a page into place leaves its temporary file; a later run removes
+// it from the folders it writes to, and nothing else: a live run's (locked), a link, a folder,
+// another name, another user's file, a folder it does not write to.
+TEST_F(ProgramTest, ARunRemovesTheCopiesKilledRunsLeftWhereItWrites) {
+    Document("a.mdi");
+    Document("sub/b.mdi");
+    const QDir output(out.path());
+    output.mkpath("other");
+    for (const QString name : {".vx-Dead01", "sub/.vx-Dead02", ".vx-Live01", ".vx-Dead01.jpg",
+                               "other/.vx-Dead03", ".vx-Other1"}) {
+        testing::MakeFile(output.filePath(name), "page");
+    }
+    output.mkdir(".vx-Fold01");
+    QFile::link(output.filePath(".vx-Live01"), output.filePath(".vx-Link01"));
+    const FileDescriptor live(::open(QFile::encodeName(output.filePath(".vx-Live01")), O_RDONLY));
+    ASSERT_EQ(::flock(live.get(), LOCK_EX), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(QFile::encodeName(output.filePath(".vx-Other1")), 65534, 65534), 0);
+    }
+    const Result result = Run({"--convert", "--tree", "--out", out.path(), in.path()});
+    EXPECT_EQ(result.status, 0) << result.errors.toStdString();
+    const QStringList left =
+        output.entryList({".vx-*"}, QDir::AllEntries | QDir::Hidden | QDir::System, QDir::Name);
+    EXPECT_EQ(left, (QStringList{".vx-Dead01.jpg", ".vx-Fold01", ".vx-Link01", ".vx-Live01"} +
+                     (root ? QStringList{".vx-Other1"} : QStringList())));
+    EXPECT_FALSE(QFile::exists(output.filePath("sub/.vx-Dead02")));
+    EXPECT_TRUE(QFile::exists(output.filePath("other/.vx-Dead03")));
 }
 
 // A run killed outright keeps the report lines it finished; resumed, it converts exactly the
