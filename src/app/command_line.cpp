@@ -30,8 +30,9 @@ constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // The first stop signal that arrived, 0 before any.
 volatile std::sig_atomic_t stopSignal = 0;
 
-// The first signal stops the run after its current document; a second one also ends the
-// converter at once, and the run then cleans up as it would after the first.
+// The first signal stops the run after its current document, and the run ends the work started
+// ahead on later ones as soon as it sees it; a second one also ends the current converter at
+// once, and the run then cleans up as it would after the first.
 void OnStopSignal(int signal) {
     if (stopSignal != 0) {
         KillWaitedProcess();
