@@ -1,12 +1,14 @@
 #include "app/command_line.h"
 
 #include <pthread.h>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
 #include <QTextStream>
+#include <QThread>
 #include <atomic>
 #include <csignal>
 #include <optional>
@@ -107,6 +109,13 @@ public:
     int Quality() const override { return command_.quality; }
     OutputFormat Format() const override { return command_.format; }
     bool StopRequested() const override { return stopSignal != 0; }
+    bool StopRequestedWithin(std::chrono::milliseconds grace) const override {
+        const QDeadlineTimer deadline(grace);
+        while (!StopRequested() && !deadline.hasExpired()) {
+            QThread::msleep(10);
+        }
+        return StopRequested();
+    }
     QString OutputSubfolder(const QString& source) const override {
         return subfolders_.value(source);
     }

@@ -67,12 +67,11 @@ void RunReport::Start(const QJsonObject& options) {
 }
 
 void RunReport::Finished(const DocumentOutcome& outcome) {
-    const bool converted = outcome.failure.isEmpty() && !outcome.stopped;
-    const bool failed = !outcome.failure.isEmpty();
-    QJsonObject line = DocumentLine(outcome.source, converted ? "converted"
-                                                    : failed  ? "failed"
-                                                              : "stopped");
-    if (failed) {
+    const QString status = outcome.stopped             ? "stopped"
+                           : outcome.failure.isEmpty() ? "converted"
+                                                       : "failed";
+    QJsonObject line = DocumentLine(outcome.source, status);
+    if (status == "failed") {
         line["reason"] = outcome.failure.trimmed();
     }
     line["pages"] = outcome.pages;
@@ -81,7 +80,7 @@ void RunReport::Finished(const DocumentOutcome& outcome) {
         outputs << FileFacts(output);
     }
     line["outputs"] = outputs;
-    ++(converted ? converted_ : failed ? failed_ : stopped_);
+    ++(status == "converted" ? converted_ : status == "failed" ? failed_ : stopped_);
     Write(line);
 }
 

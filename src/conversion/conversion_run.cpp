@@ -257,7 +257,7 @@ QString ConversionRun::ConvertDocument(int position, const QString& source, Docu
     };
     const std::unique_ptr<DocumentJob> job =
         jobs.Finished(position, RequestFor(source), requestAt, dialogs_);
-    if (view_.StopRequested() && job->CutShort()) {
+    if (job->CutShort() && view_.StopRequestedWithin(std::chrono::seconds(1))) {
         // Ended by the stop, not by anything in the document: it is converted again on resume.
         current_.stopped = true;
         return {};

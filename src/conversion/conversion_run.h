@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <memory>
 
 #include "conversion/imaging_adapter.h"
@@ -47,6 +48,11 @@ public:
     virtual QString OutputSubfolder(const QString& /*source*/) const { return {}; }
     // Asked before each document; a front end that can be interrupted stops the run there.
     virtual bool StopRequested() const { return false; }
+    // The same, waiting up to `grace` for it: a stop sent to every process of the run may end
+    // the page converter a moment before it reaches the run.
+    virtual bool StopRequestedWithin(std::chrono::milliseconds /*grace*/) const {
+        return StopRequested();
+    }
     // Each document the run worked on, in list order, once its pages are in place.
     virtual void DocumentFinished(const DocumentOutcome& /*outcome*/) {}
 };
