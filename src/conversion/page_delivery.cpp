@@ -1,16 +1,18 @@
 #include "conversion/page_delivery.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QDir>
 #include <QFile>
 #include <QStringList>
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include <tiffio.h>
 
@@ -96,6 +98,21 @@ int CopyThenRename(const QByteArray& page, const QByteArray& target) {
     return 0;
 }
 
+// Whether mkostemp could have made `name` from kTemporaryPattern.
+bool IsTemporaryName(std::string_view name) {
+    const std::string_view pattern(kTemporaryPattern);
+    const size_t fixed = pattern.find('X');
+    const auto isAlphanumeric = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    };
+    return name.size() == pattern.size() && name.substr(0, fixed) == pattern.substr(0, fixed) &&
+           std::all_of(name.begin() + fixed, name.end(), isAlphanumeric);
+}
+
+struct FolderClose {
+    void operator()(DIR* folder) const { ::closedir(folder); }
+};
+
 int IgnoreTiffMessage(TIFF*, void*, const char*, const char*, va_list) {
     return 1;
 }
@@ -129,28 +146,28 @@ int DeliverPage(const QString& page, const QString& target) {
 }
 
 void RemoveAbandonedCopies(const QString& folder) {
-    const FileDescriptor directory(
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.get() < 0) {
+    const std::unique_ptr<DIR, FolderClose> listing(
+        ::opendir(QFile::encodeName(folder).constData()));
+    if (!listing) {
         return;
     }
-    const QStringList names = QDir(folder).entryList(
-        {QString(kTemporaryPattern).replace("X", "[A-Za-z0-9]")},
-        QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks | QDir::CaseSensitive);
-    for (const QString& name : names) {
-        const QByteArray entry = QFile::encodeName(name);
-        const FileDescriptor file(::openat(directory.get(), entry.constData(),
-                                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const int directory = ::dirfd(listing.get());
+    while (const dirent* entry = ::readdir(listing.get())) {
+        if (!IsTemporaryName(entry->d_name)) {
+            continue;
+        }
+        const FileDescriptor file(
+            ::openat(directory, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat opened {};
         struct stat named {};
         // Checked again by name once locked: a live run may have renamed it onto its page.
         const bool abandoned =
             file.get() >= 0 && ::fstat(file.get(), &opened) == 0 && S_ISREG(opened.st_mode) &&
             opened.st_uid == ::getuid() && ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 &&
-            ::fstatat(directory.get(), entry.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            ::fstatat(directory, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
             named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
         if (abandoned) {
-            ::unlinkat(directory.get(), entry.constData(), 0);
+            ::unlinkat(directory, entry->d_name, 0);
         }
     }
 }
