@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <pthread.h>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +9,7 @@
 #include <QJsonArray>
 #include <QSet>
 #include <QTextStream>
+#include <QThread>
 #include <atomic>
 #include <csignal>
 #include <optional>
@@ -32,8 +34,9 @@ constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // The first stop signal that arrived, 0 before any.
 volatile std::sig_atomic_t stopSignal = 0;
 
-// The first signal stops the run after its current document; a second one also ends the
-// converter at once, and the run then cleans up as it would after the first.
+// The first signal stops the run after its current document, and the run ends the work started
+// ahead on later ones as soon as it sees it; a second one also ends the current converter at
+// once, and the run then cleans up as it would after the first.
 void OnStopSignal(int signal) {
     if (stopSignal != 0) {
         KillWaitedProcess();
@@ -108,6 +111,13 @@ public:
     int Quality() const override { return command_.quality; }
     OutputFormat Format() const override { return command_.format; }
     bool StopRequested() const override { return stopSignal != 0; }
+    bool StopRequestedWithin(std::chrono::milliseconds grace) const override {
+        const QDeadlineTimer deadline(grace);
+        while (!StopRequested() && !deadline.hasExpired()) {
+            QThread::msleep(10);
+        }
+        return StopRequested();
+    }
     QString OutputSubfolder(const QString& source) const override {
         return subfolders_.value(source);
     }

@@ -51,8 +51,8 @@ enum ExitStatus : int {
 int RunCommandLine(const QStringList& arguments, QTextStream& output, QTextStream& errors,
                    bool errorsToTerminal);
 
-// Ctrl-C, SIGTERM and SIGHUP ask the running conversion to stop after its current document; a
-// second one also ends the converter at once.
+// Ctrl-C, SIGTERM and SIGHUP ask the running conversion to stop after its current document (the
+// work started ahead on later ones ends at once); a second one also ends its converter at once.
 void InstallInterruptHandler();
 
 }  // namespace vellumax

@@ -228,9 +228,11 @@ void RunReport::Start(const QJsonObject& options) {
 }
 
 void RunReport::Finished(const DocumentOutcome& outcome) {
-    const bool converted = outcome.failure.isEmpty();
-    QJsonObject line = DocumentLine(outcome.source, converted ? "converted" : "failed");
-    if (!converted) {
+    const QString status = outcome.stopped             ? "stopped"
+                           : outcome.failure.isEmpty() ? "converted"
+                                                       : "failed";
+    QJsonObject line = DocumentLine(outcome.source, status);
+    if (status == "failed") {
         line["reason"] = outcome.failure.trimmed();
     }
     line["pages"] = outcome.pages;
@@ -242,7 +244,7 @@ void RunReport::Finished(const DocumentOutcome& outcome) {
         outputs << FileFacts(output);
     }
     line["outputs"] = outputs;
-    ++(converted ? converted_ : failed_);
+    ++(status == "converted" ? converted_ : status == "failed" ? failed_ : stopped_);
     Write(line);
 }
 
@@ -261,6 +263,7 @@ void RunReport::End(bool stopped) {
            {"failed", failed_},
            {"skipped", skipped_},
            {"stopped", stopped},
+           {"stopped_documents", stopped_},
            {"ended", Now()}});
 }
 

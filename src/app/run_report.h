@@ -34,7 +34,8 @@ public:
     bool IsOwnFile(const QString& path) const;
 
     void Start(const QJsonObject& options);
-    // A document the run converted or failed on; its source and outputs are hashed now.
+    // A document the run converted, failed on or was stopped in; its source and outputs are
+    // hashed now.
     void Finished(const DocumentOutcome& outcome);
     // A document an earlier run converted and that is still as it left it: counted in the end
     // line, and given a line of its own when `listed`.
@@ -57,6 +58,7 @@ private:
     int converted_ = 0;
     int failed_ = 0;
     int skipped_ = 0;
+    int stopped_ = 0;
     QString trouble_;
 };
 

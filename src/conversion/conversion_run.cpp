@@ -228,6 +228,7 @@ QString ConversionRun::ConvertAll(const WorkFolder* work) {
     delivered_.clear();
     deliveredFiles_.clear();
     sources_.clear();
+    preparedFolders_.clear();
     for (int position = 1; position <= list_.Count(); ++position) {
         sources_.insert(list_.Text(position));
     }
@@ -237,7 +238,7 @@ QString ConversionRun::ConvertAll(const WorkFolder* work) {
     lastRun_.listed = count;
     std::optional<DocumentJobs> jobs;
     if (work != nullptr) {
-        jobs.emplace(work->path(), imaging_, workers_);
+        jobs.emplace(work->path(), imaging_, workers_, [this] { return view_.StopRequested(); });
     }
     for (int position = 1; position <= count; ++position) {
         if (view_.StopRequested()) {
@@ -246,6 +247,7 @@ QString ConversionRun::ConvertAll(const WorkFolder* work) {
         }
         ConvertEntry(position, jobs ? &*jobs : nullptr, failures);
         lastRun_.visited = position;
+        lastRun_.stopped = current_.stopped;  // the last document too may be cut short
     }
     if (jobs) {
         jobs->Abandon();
@@ -291,6 +293,11 @@ QString ConversionRun::ConvertDocument(int position, const QString& source, Docu
     };
     const std::unique_ptr<DocumentJob> job =
         jobs.Finished(position, RequestFor(source), requestAt, dialogs_);
+    if (job->CutShort() && view_.StopRequestedWithin(std::chrono::seconds(1))) {
+        // Ended by the stop, not by anything in the document: it is converted again on resume.
+        current_.stopped = true;
+        return {};
+    }
     QString trouble = job->readerTrouble();
     if (job->saved()) {
         trouble = job->request().format.perPage ? DeliverPages(source, *job, outputBase)
@@ -329,7 +336,7 @@ QString ConversionRun::DeliverPages(const QString& source, const DocumentJob& jo
         }
     }
     if (!pages.isEmpty()) {
-        MakeSubfolder(source, outputBase);
+        PrepareOutputFolder(source, outputBase);
     }
     QList<int> undelivered;
     int firstError = 0;
@@ -380,7 +387,7 @@ QString ConversionRun::DeliverDocument(const QString& source, const DocumentJob&
     if (const QString refusal = Refusal(source, target); !refusal.isEmpty()) {
         return refusal;
     }
-    MakeSubfolder(source, outputBase);
+    PrepareOutputFolder(source, outputBase);
     QString owner;
     const int error = Deliver(file, target, owner);
     if (!owner.isEmpty()) {
@@ -433,10 +440,16 @@ QString ConversionRun::Refusal(const QString& source, const QString& target) con
 }
 
 // With --tree the output folder gets the document's subfolder, but only below a folder that is
-// still there.
-void ConversionRun::MakeSubfolder(const QString& source, const QString& outputBase) const {
+// still there. What runs killed while copying left in the folder goes the first time this run
+// writes there.
+void ConversionRun::PrepareOutputFolder(const QString& source, const QString& outputBase) {
+    const QString folder = FolderOf(outputBase);
     if (!view_.OutputSubfolder(source).isEmpty() && IsFolder(view_.OutputFolder())) {
-        MakeFolders(FolderOf(outputBase));
+        MakeFolders(folder);
+    }
+    if (!preparedFolders_.contains(folder)) {
+        preparedFolders_.insert(folder);
+        RemoveAbandonedCopies(folder);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <memory>
 
 #include "conversion/imaging_adapter.h"
@@ -26,6 +27,8 @@ struct DocumentOutcome {
     QString failure;      // its failure text as the closing message lists it; "" when converted
     int pages = 0;        // pages the document has, 0 when it could not be read
     QStringList outputs;  // the files delivered for it, in page order
+    // Cut short by a stop: neither converted nor failed, and none of its pages kept.
+    bool stopped = false;
 };
 
 // What the run reads from and shows on the window (or whatever stands in for it).
@@ -45,6 +48,11 @@ public:
     virtual QString OutputSubfolder(const QString& /*source*/) const { return {}; }
     // Asked before each document; a front end that can be interrupted stops the run there.
     virtual bool StopRequested() const { return false; }
+    // The same, waiting up to `grace` for it: a stop sent to every process of the run may end
+    // the page converter a moment before it reaches the run.
+    virtual bool StopRequestedWithin(std::chrono::milliseconds /*grace*/) const {
+        return StopRequested();
+    }
     // Each document the run worked on, in list order, once its pages are in place.
     virtual void DocumentFinished(const DocumentOutcome& /*outcome*/) {}
     // The document an earlier run, whose work this one continues, wrote `target` for; "" for
@@ -88,7 +96,7 @@ private:
     QString DeliverDocument(const QString& source, const DocumentJob& job,
                             const QString& outputBase);
     QString Refusal(const QString& source, const QString& target) const;
-    void MakeSubfolder(const QString& source, const QString& outputBase) const;
+    void PrepareOutputFolder(const QString& source, const QString& outputBase);
     int Deliver(const QString& file, const QString& target, QString& owner);
     void ShowMessage(const QString& text);
 
@@ -104,6 +112,7 @@ private:
     QHash<QString, QString> delivered_;  // files written in this run, and their sources
     QHash<QString, QString> deliveredFiles_;  // the same, by IdentityKey, for names that fold
     QSet<QString> sources_;              // the documents this run converts
+    QSet<QString> preparedFolders_;      // output folders cleared of killed runs' copies
     DocumentOutcome current_;            // the document being converted
 };
 

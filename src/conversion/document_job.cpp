@@ -84,7 +84,7 @@ void DocumentJob::Work() {
     }
     report.Run(162, [&] {
         outcome_ = RunConverterBatch(toolFolder_, folder_, tiffPath_, request_.quality,
-                                     request_.format.name, report);
+                                     request_.format.name, report, cancelled_);
     });
     pages_ = PagesInTiff(tiffPath_);
     // Only the pages are needed from here on; a finished job may wait a while for its turn.
@@ -94,6 +94,14 @@ void DocumentJob::Work() {
 // The flag, not the thread's state, tells: it orders the job's results before their reading.
 bool DocumentJob::finished() const {
     return done_.load(std::memory_order_acquire);
+}
+
+// Converter statuses above 128 are the script's report of a converter killed by a signal;
+// the converter's own are 0 to 2.
+bool DocumentJob::CutShort() const {
+    constexpr int kKilledBySignal = 128;
+    return cancelled_ || (saved_ && (!outcome_.finished || outcome_.exitStatus < 0 ||
+                                     outcome_.exitStatus > kKilledBySignal));
 }
 
 bool DocumentJob::WaitAtMost(std::chrono::milliseconds limit) {
@@ -107,8 +115,12 @@ void DocumentJob::ShowHeldMessages(Dialogs& dialogs) {
     messages_.clear();
 }
 
-DocumentJobs::DocumentJobs(QString workFolder, ImagingFactory imaging, int workers)
-    : workFolder_(std::move(workFolder)), imaging_(std::move(imaging)), workers_(workers) {}
+DocumentJobs::DocumentJobs(QString workFolder, ImagingFactory imaging, int workers,
+                           std::function<bool()> stopRequested)
+    : workFolder_(std::move(workFolder)),
+      imaging_(std::move(imaging)),
+      workers_(workers),
+      stopRequested_(std::move(stopRequested)) {}
 
 DocumentJobs::~DocumentJobs() {
     Abandon();
@@ -138,12 +150,28 @@ std::unique_ptr<DocumentJob> DocumentJobs::Finished(int position, const JobReque
         job = Start(position, request);
     }
     WaitYielding([&](std::chrono::milliseconds limit) {
-        StartAhead(position, *job, requestAt);
+        KeepAhead(position, *job, requestAt);
         return job->WaitAtMost(limit);
     });
-    StartAhead(position, *job, requestAt);
+    KeepAhead(position, *job, requestAt);
     job->ShowHeldMessages(dialogs);
     return job;
+}
+
+// Once a stop is asked for, no document after this one gets its turn: the work ahead ends now
+// rather than hold up the stop.
+void DocumentJobs::KeepAhead(int position, const DocumentJob& current, const RequestAt& requestAt) {
+    if (stopRequested_()) {
+        CancelAhead();
+        return;
+    }
+    StartAhead(position, current, requestAt);
+}
+
+void DocumentJobs::CancelAhead() {
+    for (auto& [position, job] : ahead_) {
+        job->Cancel();
+    }
 }
 
 void DocumentJobs::StartAhead(int position, const DocumentJob& current,
@@ -166,9 +194,7 @@ void DocumentJobs::StartAhead(int position, const DocumentJob& current,
 }
 
 void DocumentJobs::Abandon() {
-    for (auto& [position, job] : ahead_) {
-        job->Cancel();
-    }
+    CancelAhead();
     for (auto& [position, job] : ahead_) {
         WaitFor(*job);
     }

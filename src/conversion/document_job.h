@@ -49,7 +49,8 @@ public:
     // Shows the error reports the finished job raised, in the order it raised them, as if the
     // run had raised them there.
     void ShowHeldMessages(Dialogs& dialogs);
-    // Tells a job whose document will not be converted to skip what it has not begun.
+    // Tells a job whose document will not be converted to skip what it has not begun and to
+    // end its page converter at once.
     void Cancel() { cancelled_ = true; }
 
     // Valid once finished.
@@ -57,6 +58,9 @@ public:
     const QString& readerTrouble() const { return readerTrouble_; }
     const ConverterOutcome& outcome() const { return outcome_; }
     int pagesInDocument() const { return pages_; }
+    // The job was cancelled, or its converter did not end of its own accord (it was killed or
+    // died of a signal), so its results say nothing about the document.
+    bool CutShort() const;
 
     // An error report held until the run shows it.
     struct HeldMessage {
@@ -90,7 +94,9 @@ class DocumentJobs {
 public:
     using RequestAt = std::function<std::optional<JobRequest>(int position)>;
 
-    DocumentJobs(QString workFolder, ImagingFactory imaging, int workers);
+    // Once `stopRequested` says so, the jobs started ahead are cancelled and no more start.
+    DocumentJobs(QString workFolder, ImagingFactory imaging, int workers,
+                 std::function<bool()> stopRequested);
     ~DocumentJobs();
 
     // The finished job for `position`, its error reports shown: the one started ahead if it was
@@ -104,11 +110,14 @@ public:
 
 private:
     std::unique_ptr<DocumentJob> Start(int position, const JobRequest& request);
+    void KeepAhead(int position, const DocumentJob& current, const RequestAt& requestAt);
     void StartAhead(int position, const DocumentJob& current, const RequestAt& requestAt);
+    void CancelAhead();
 
     QString workFolder_;
     ImagingFactory imaging_;
     int workers_;
+    std::function<bool()> stopRequested_;
     std::map<int, std::unique_ptr<DocumentJob>> ahead_;
 };
 

@@ -57,7 +57,8 @@ void ExtractEmbeddedTools(const QString& workFolder, ErrorReport& report) {
 
 ConverterOutcome RunConverterBatch(const QString& toolFolder, const QString& workFolder,
                                    const QString& tiffPath, int quality, const QString& format,
-                                   ErrorReport& report, std::chrono::milliseconds limit) {
+                                   ErrorReport& report, const std::atomic<bool>& cancelled,
+                                   std::chrono::milliseconds limit) {
     const QString marker = InFolder(workFolder, kMarkerName);
     const QString batch = InFolder(workFolder, kBatchName);
     QString command;
@@ -80,7 +81,8 @@ ConverterOutcome RunConverterBatch(const QString& toolFolder, const QString& wor
     ConverterOutcome outcome;
     report.Run(180, [&] {
         std::optional<ShellFailure> failure;
-        const ProcessOutcome run = ShellRunAndWait(batch, 0, workFolder, failure, limit);
+        const ProcessOutcome run =
+            ShellRunAndWait(batch, 0, workFolder, failure, limit, &cancelled);
         outcome.exitStatus = run.result;
         outcome.reason =
             run.killedAfterLimit

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <chrono>
 
 namespace vellumax {
@@ -21,11 +22,12 @@ struct ConverterOutcome {
 };
 
 // Writes the marker and "nconvert.bat" into `workFolder`, runs the batch there with the
-// converter in `toolFolder`, and waits for it, at most `limit`. The converter writes `format`
-// ("jpeg", "png", "tiff" or "pdf") beside the TIFF file.
+// converter in `toolFolder`, and waits for it, at most `limit`; it is killed as soon as
+// `cancelled` is set. The converter writes `format` ("jpeg", "png", "tiff" or "pdf") beside the
+// TIFF file.
 ConverterOutcome RunConverterBatch(const QString& toolFolder, const QString& workFolder,
                                    const QString& tiffPath, int quality, const QString& format,
-                                   ErrorReport& report,
+                                   ErrorReport& report, const std::atomic<bool>& cancelled,
                                    std::chrono::milliseconds limit = std::chrono::minutes(10));
 
 // Removes the tool files and the batch files.

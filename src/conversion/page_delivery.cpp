@@ -1,15 +1,19 @@
 #include "conversion/page_delivery.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <QFile>
 #include <QStringList>
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include <tiffio.h>
 
@@ -92,22 +96,41 @@ int PlaceAt(const QByteArray& from, const QByteArray& to, const QByteArray& sour
     return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
 }
 
+// A fresh file made from `pattern`, locked while it is written: the lock tells other runs'
+// RemoveAbandonedCopies that a live run owns it. One of them may take the file in the moment
+// before the lock is ours; then it has no name left, and another is made. Where the file system
+// has no locks, no cleaner gets one either.
+int LockedTemporaryFile(const QByteArray& pattern, QByteArray& temporary) {
+    for (;;) {
+        temporary = pattern;
+        const int file = ::mkostemp(temporary.data(), O_CLOEXEC);
+        struct stat info {};
+        if (file < 0 || ::flock(file, LOCK_EX) != 0 || ::fstat(file, &info) != 0 ||
+            info.st_nlink > 0) {
+            return file;
+        }
+        ::close(file);
+    }
+}
+
 // Copies into a fresh file of a short name in the target's folder (mkstemp creates it
 // exclusively, so a link planted there is never followed), flushes it to the disk and renames
 // it onto the target.
 int CopyThenRename(const QByteArray& page, const QByteArray& target, const QByteArray& source,
                    QString& owner) {
     const QByteArray folder = NativePath(FolderOf(PathFromNative(target)));
-    QByteArray temporary = folder + kTemporaryPattern;
+    QByteArray temporary;
     const FileDescriptor from(::open(page.constData(), O_RDONLY | O_CLOEXEC));
     if (from.get() < 0) {
         return errno;
     }
-    FileDescriptor copy(::mkostemp(temporary.data(), O_CLOEXEC));
+    FileDescriptor copy(LockedTemporaryFile(folder + kTemporaryPattern, temporary));
     if (copy.get() < 0) {
         return errno;
     }
     MarkSource(copy.get(), source);
+    // The lock holds while any descriptor of the file is open: this one keeps it to the rename.
+    const FileDescriptor lock(::dup(copy.get()));
     const bool written = ::fchmod(copy.get(), NewFileMode()) == 0 &&
                          CopyAll(from.get(), copy.get()) && ::fsync(copy.get()) == 0;
     int failure = written ? 0 : errno;
@@ -122,6 +145,21 @@ int CopyThenRename(const QByteArray& page, const QByteArray& target, const QByte
     }
     return failure;
 }
+
+// Whether mkostemp could have made `name` from kTemporaryPattern.
+bool IsTemporaryName(std::string_view name) {
+    const std::string_view pattern(kTemporaryPattern);
+    const size_t fixed = pattern.find('X');
+    const auto isAlphanumeric = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    };
+    return name.size() == pattern.size() && name.substr(0, fixed) == pattern.substr(0, fixed) &&
+           std::all_of(name.begin() + fixed, name.end(), isAlphanumeric);
+}
+
+struct FolderClose {
+    void operator()(DIR* folder) const { ::closedir(folder); }
+};
 
 int IgnoreTiffMessage(TIFF*, void*, const char*, const char*, va_list) {
     return 1;
@@ -169,6 +207,33 @@ int SyncFolder(const QString& folder) {
         return errno == EIO ? EIO : 0;
     }
     return 0;
+}
+
+void RemoveAbandonedCopies(const QString& folder) {
+    const std::unique_ptr<DIR, FolderClose> listing(
+        ::opendir(NativePath(folder).constData()));
+    if (!listing) {
+        return;
+    }
+    const int directory = ::dirfd(listing.get());
+    while (const dirent* entry = ::readdir(listing.get())) {
+        if (!IsTemporaryName(entry->d_name)) {
+            continue;
+        }
+        const FileDescriptor file(
+            ::openat(directory, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened {};
+        struct stat named {};
+        // Checked again by name once locked: a live run may have renamed it onto its page.
+        const bool abandoned =
+            file.get() >= 0 && ::fstat(file.get(), &opened) == 0 && S_ISREG(opened.st_mode) &&
+            opened.st_uid == ::getuid() && ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(directory, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+        if (abandoned) {
+            ::unlinkat(directory, entry->d_name, 0);
+        }
+    }
 }
 
 int ConverterPageNumber(const QString& name, const QString& stem, const QString& extension) {

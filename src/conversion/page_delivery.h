@@ -21,6 +21,11 @@ int DeliverPage(const QString& page, const QString& target, const QString& sourc
 // is no failure.
 int SyncFolder(const QString& folder);
 
+// Removes from `folder` the files that runs killed while copying a page there left behind: only
+// names of the copy's own pattern, regular files owned by this user, and not locked by the live
+// run that writes them.
+void RemoveAbandonedCopies(const QString& folder);
+
 // The page number in a name the page converter gives ("document-0003.jpg" is page 3 for the
 // stem "document" and the extension "jpg"), or 0 for any other name.
 int ConverterPageNumber(const QString& name, const QString& stem, const QString& extension);

@@ -163,7 +163,8 @@ int ShellOpenFile(const QString& file, int /*showCommand*/, const QString& param
 
 ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
                                const QString& workingFolder, std::optional<ShellFailure>& failure,
-                               std::chrono::milliseconds limit) {
+                               std::chrono::milliseconds limit,
+                               const std::atomic<bool>* cancelled) {
     failure.reset();
     const int code = ResultCodeBeforeStart(file, workingFolder);
     if (code <= 32) {
@@ -197,11 +198,12 @@ ProcessOutcome ShellRunAndWait(const QString& file, int /*showCommand*/,
     // Wakes as soon as the process ends, so a short job does not pay a fixed delay.
     while (process.state() != QProcess::NotRunning && !process.waitForFinished(100)) {
         YieldToEventLoop();
-        if (clock.elapsed() > limit.count()) {
+        const bool overLimit = clock.elapsed() > limit.count();
+        if (overLimit || (cancelled != nullptr && *cancelled)) {
             // The whole group: a script's own children must not outlive it.
             ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
             process.waitForFinished(-1);
-            outcome.killedAfterLimit = true;
+            outcome.killedAfterLimit = overLimit;
             break;
         }
     }

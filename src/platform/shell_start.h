@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <atomic>
 #include <chrono>
 #include <optional>
 
@@ -39,10 +40,12 @@ struct ProcessOutcome {
 };
 
 // Starts a script or program and waits for it, yielding to the event loop between polls.
-// A process still running after `limit` is killed, and so is one whose starter ends first.
+// A process still running after `limit` is killed, and so is one whose starter ends first, and
+// one whose `cancelled` flag is set (at the next poll).
 ProcessOutcome ShellRunAndWait(const QString& file, int showCommand, const QString& workingFolder,
                                std::optional<ShellFailure>& failure,
-                               std::chrono::milliseconds limit = std::chrono::hours(24 * 365));
+                               std::chrono::milliseconds limit = std::chrono::hours(24 * 365),
+                               const std::atomic<bool>* cancelled = nullptr);
 
 // Kills the scripts and programs that ShellRunAndWait is waiting for on any thread, with
 // everything they started, and any started later; the waits then return. Safe to call from a

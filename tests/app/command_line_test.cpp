@@ -1,6 +1,8 @@
 #include "app/command_line.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QCryptographicHash>
@@ -19,6 +21,7 @@
 #include <functional>
 
 #include "platform/build_config.h"
+#include "platform/file_descriptor.h"
 #include "test_documents.h"
 #include "test_support.h"
 
@@ -383,6 +386,25 @@ QList<pid_t> ProcessesMentioning(const QString& text) {
     return found;
 }
 
+// Documents of blank 8000 x 8000 pages, one per page count: a few KiB each, and seconds of
+// converting for the converter.
+QStringList SlowDocuments(const QString& folder, const QList<int>& pageCounts) {
+    QStringList paths;
+    for (const int pages : pageCounts) {
+        paths << folder + QString("/slow%1.mdi").arg(paths.size() + 1);
+        testing::WriteBlankBilevelDocument(paths.last(), pages, QSize(8000, 8000));
+    }
+    return paths;
+}
+
+// The processes of the job for the document at `position` in the run's work folder under `temp`.
+QList<pid_t> JobProcesses(const QString& temp, int position) {
+    const QStringList work = QDir(temp).entryList({"vellumax-*"}, QDir::Dirs);
+    return work.size() == 1 ? ProcessesMentioning(temp + '/' + work.first() + '/' +
+                                                  QString::number(position) + '/')
+                            : QList<pid_t>();
+}
+
 // Starts a run over 30 documents big enough to take a while, and waits until the second one.
 class StoppedRunTest : public ProgramTest {
 protected:
@@ -444,9 +466,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,
 // Killed outright, the program cannot clean up: its converter dies with it, and the next start
 // removes what it left.
 TEST_F(StoppedRunTest, AKilledRunLeavesNoConverterAndItsFolderGoesAtTheNextStart) {
-    // Seconds of converting for the converter, from a file of a few KiB.
-    const QString slow = in.path() + "/slow.mdi";
-    testing::WriteBlankBilevelDocument(slow, 24, QSize(8000, 8000));
+    const QString slow = SlowDocuments(in.path(), {24}).first();
     program.setProcessEnvironment(Environment());
     program.start(VELLUMAX_PROGRAM, {"--convert", "--out", out.path(), slow});
     for (int wait = 0; wait < 300 && ProcessesMentioning(temp.path()).isEmpty(); ++wait) {
@@ -495,6 +515,86 @@ QStringList SourcesOfLastRun(const QList<QJsonObject>& lines, const QString& sta
     return sources;
 }
 
+// The first signal ends the converter of the document started ahead at once; the current one
+// goes on and is delivered whole.
+TEST_F(StoppedRunTest, TheFirstSignalEndsTheWorkAheadAtOnce) {
+    if (QThread::idealThreadCount() < 2) {
+        GTEST_SKIP() << "one worker: nothing is started ahead";
+    }
+    program.setProcessEnvironment(Environment());
+    program.start(VELLUMAX_PROGRAM, QStringList{"--convert", "--out", out.path()} +
+                                        SlowDocuments(in.path(), {24, 48}));
+    for (int wait = 0; wait < 1500 && (JobProcesses(temp.path(), 1).isEmpty() ||
+                                       JobProcesses(temp.path(), 2).isEmpty());
+         ++wait) {
+        QThread::msleep(20);
+    }
+    ASSERT_FALSE(JobProcesses(temp.path(), 2).isEmpty()) << "no converter seen ahead";
+    Signal(SIGTERM);
+    for (int wait = 0; wait < 1500 && !JobProcesses(temp.path(), 2).isEmpty(); ++wait) {
+        QThread::msleep(10);
+    }
+    EXPECT_FALSE(JobProcesses(temp.path(), 1).isEmpty())
+        << "the converter ahead ran on until the current document's had finished";
+    ASSERT_TRUE(program.waitForFinished(60'000));
+    EXPECT_EQ(program.exitCode(), 143);
+    EXPECT_EQ(Written(out.path()).size(), 24);
+    EXPECT_TRUE(QDir(temp.path()).isEmpty());
+}
+
+struct CutShortCase {
+    const char* name;
+    bool toEveryProcess;  // the signal reaches the converter too, as a scheduler sends it
+};
+void PrintTo(const CutShortCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class CutShortTest : public StoppedRunTest, public ::testing::WithParamInterface<CutShortCase> {};
+
+// A document whose converter the stop ended is no failure: the report says it was stopped, and
+// a resumed run converts it.
+TEST_P(CutShortTest, ADocumentCutShortByTheStopIsConvertedOnResume) {
+    const QString slow = SlowDocuments(in.path(), {24}).first();
+    const QString report = in.path() + "/report.jsonl";
+    const QStringList arguments{"--convert", "--resume", report, "--out", out.path(), slow};
+    program.setProcessEnvironment(Environment());
+    program.start(VELLUMAX_PROGRAM, arguments);
+    for (int wait = 0; wait < 1500 && JobProcesses(temp.path(), 1).isEmpty(); ++wait) {
+        QThread::msleep(20);
+    }
+    ASSERT_FALSE(JobProcesses(temp.path(), 1).isEmpty()) << "no converter seen running";
+    if (GetParam().toEveryProcess) {
+        for (const pid_t converter : JobProcesses(temp.path(), 1)) {
+            ::kill(converter, SIGTERM);
+        }
+        QThread::msleep(300);  // the run's own signal may come after its converter has died
+    } else {
+        Signal(SIGTERM);
+        QThread::msleep(50);
+    }
+    Signal(SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(60'000));
+    EXPECT_EQ(program.exitCode(), 143);
+    EXPECT_EQ(program.readAllStandardOutput(), "Done.\n") << "no failure listed";
+    EXPECT_TRUE(Written(out.path()).isEmpty());
+    const QList<QJsonObject> lines = ReportLines(report);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[1]["status"], "stopped");
+    EXPECT_FALSE(lines[1].contains("reason"));
+    EXPECT_EQ(lines[2]["failed"], 0);
+    EXPECT_EQ(lines[2]["stopped_documents"], 1);
+
+    const Result resumed = Run(arguments);
+    EXPECT_EQ(resumed.status, 0) << resumed.errors.toStdString();
+    EXPECT_EQ(SourcesOfLastRun(ReportLines(report), "converted"), QStringList{slow});
+    EXPECT_EQ(Written(out.path()).size(), 24);
+}
+INSTANTIATE_TEST_SUITE_P(Stops, CutShortTest,
+                         ::testing::Values(CutShortCase{"second_signal", false},
+                                           CutShortCase{"signal_to_every_process", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 QString Sha256Of(const QString& path) {
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
@@ -523,6 +623,7 @@ TEST_F(ProgramTest, TheReportMatchesTheFilesOnDisk) {
                                          {"failed", 1},
                                          {"skipped", 0},
                                          {"stopped", false},
+                                         {"stopped_documents", 0},
                                          {"ended", lines.last()["ended"]}}));
     QStringList outputs;
     for (const QJsonObject& line : lines.mid(1, 3)) {
@@ -545,6 +646,36 @@ TEST_F(ProgramTest, TheReportMatchesTheFilesOnDisk) {
     }
     outputs.sort();
     EXPECT_EQ(outputs, Written(out.path()));
+}
+
+// A run killed while copying a page into place leaves its temporary file; a later run removes
+// it from the folders it writes to, and nothing else: a live run's (locked), a link, a folder,
+// another name, another user's file, a folder it does not write to.
+TEST_F(ProgramTest, ARunRemovesTheCopiesKilledRunsLeftWhereItWrites) {
+    Document("a.mdi");
+    Document("sub/b.mdi");
+    const QDir output(out.path());
+    output.mkpath("other");
+    for (const QString name : {".vx-Dead01", "sub/.vx-Dead02", ".vx-Live01", ".vx-Dead01.jpg",
+                               "other/.vx-Dead03", ".vx-Other1"}) {
+        testing::MakeFile(output.filePath(name), "page");
+    }
+    output.mkdir(".vx-Fold01");
+    QFile::link(output.filePath(".vx-Live01"), output.filePath(".vx-Link01"));
+    const FileDescriptor live(::open(QFile::encodeName(output.filePath(".vx-Live01")), O_RDONLY));
+    ASSERT_EQ(::flock(live.get(), LOCK_EX), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(QFile::encodeName(output.filePath(".vx-Other1")), 65534, 65534), 0);
+    }
+    const Result result = Run({"--convert", "--tree", "--out", out.path(), in.path()});
+    EXPECT_EQ(result.status, 0) << result.errors.toStdString();
+    const QStringList left =
+        output.entryList({".vx-*"}, QDir::AllEntries | QDir::Hidden | QDir::System, QDir::Name);
+    EXPECT_EQ(left, (QStringList{".vx-Dead01.jpg", ".vx-Fold01", ".vx-Link01", ".vx-Live01"} +
+                     (root ? QStringList{".vx-Other1"} : QStringList())));
+    EXPECT_FALSE(QFile::exists(output.filePath("sub/.vx-Dead02")));
+    EXPECT_TRUE(QFile::exists(output.filePath("other/.vx-Dead03")));
 }
 
 // A run killed outright keeps the report lines it finished; resumed, it converts exactly the
