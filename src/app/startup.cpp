@@ -2,16 +2,22 @@
 
 #include <QStandardPaths>
 
+#include "platform/path_helpers.h"
 #include "platform/runtime_error.h"
 
 namespace vellumax {
 
 QString DefaultOutputFolder() {
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    if (desktop.isEmpty()) {
+    // The desktop folder the system names (XDG_DESKTOP_DIR); many desktops have none, and a
+    // first Start into a folder that is not there would only be refused.
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (!IsFolder(folder)) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
+    }
+    if (folder.isEmpty()) {
         throw InvalidProcedureCall();
     }
-    return desktop + '/';
+    return folder.endsWith('/') ? folder : folder + '/';
 }
 
 QString QualityCaption(int quality) {

@@ -4,7 +4,8 @@
 
 namespace vellumax {
 
-// The Desktop folder with a trailing "/". Throws RuntimeError when there is none.
+// The desktop folder the system names, or the home folder where that is not there, with a
+// trailing "/". Throws RuntimeError when there is neither.
 QString DefaultOutputFolder();
 
 // The quality frame's caption for a slider value.

@@ -2,6 +2,7 @@
 
 #include "filelist/list_adders.h"
 #include "platform/error_report.h"
+#include "platform/path_helpers.h"
 
 namespace vellumax {
 
@@ -24,7 +25,13 @@ bool OpensWindow(const QStringList& arguments) {
 void AddStartPaths(FileList& list, const QStringList& paths, Dialogs& dialogs) {
     // A folder that cannot be walked is reported and the others still come in, as with a drop.
     ErrorReport report(dialogs, FormLocation("Form_Load"));
-    AddPaths(list, paths, QString("*.") + kFolderExtension, dialogs, report);
+    // Made absolute as the dialogs give them: the list's entries name files wherever the
+    // program's current folder is.
+    QStringList absolute;
+    for (const QString& path : paths) {
+        absolute << AbsolutePath(path);
+    }
+    AddPaths(list, absolute, QString("*.") + kFolderExtension, dialogs, report);
 }
 
 }  // namespace vellumax

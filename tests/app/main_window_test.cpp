@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/startup.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -55,7 +56,7 @@ protected:
     }
 
     QString ExpectedDesktop() const {
-        return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + '/';
+        return DefaultOutputFolder();
     }
 
     TemporaryConfig config;
