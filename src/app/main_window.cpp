@@ -62,6 +62,16 @@ void SetBackground(QWidget* widget, const QColor& colour) {
     widget->setAutoFillBackground(true);
 }
 
+// An option button selects wherever it is clicked, as the whole control did in the original
+// layout; Qt's own takes only its circle and caption.
+class OptionButton : public QRadioButton {
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    bool hitButton(const QPoint& position) const override { return rect().contains(position); }
+};
+
 // An option button's value set by code, as in the original controls: false may leave the
 // pair with nothing selected, which the auto-exclusive buttons would otherwise refuse.
 void SetOptionValue(QRadioButton* option, bool selected) {
@@ -134,13 +144,13 @@ void MainWindow::CreateControls() {
     Slider1 = Create<QSlider>(Frame2, "Slider1", 120, 240, 7560, 540);
     Frame5 = Create<QGroupBox>(this, "Frame5", 120, 5190, 7800, 1815);
     Frame5->setTitle("Save Option");
-    Option1 = Create<QRadioButton>(Frame5, "Option1", 240, 300, 3615, 255);
+    Option1 = Create<OptionButton>(Frame5, "Option1", 240, 300, 3615, 255);
     Option1->setText("Save results to this folder:");
     Frame3 = Create<QGroupBox>(Frame5, "Frame3", 480, 510, 6840, 810);
     Text1 = Create<QLineEdit>(Frame3, "Text1", 240, 300, 5670, 345);
     PushButton9 = Create<QPushButton>(Frame3, "PushButton9", 6000, 300, 600, 345);
     PushButton9->setText("...");
-    Option2 = Create<QRadioButton>(Frame5, "Option2", 240, 1410, 3615, 255);
+    Option2 = Create<OptionButton>(Frame5, "Option2", 240, 1410, 3615, 255);
     Option2->setText("Save results in folder of original file");
     PushButton2 = Create<QPushButton>(this, "PushButton2", 120, 7140, 7800, 405);
     PushButton2->setText("Start Converting");
@@ -209,6 +219,26 @@ void MainWindow::WatchPointerMoves() {
         widget->installEventFilter(this);
     }
     ListView1->installEventFilter(this);  // the Delete key
+}
+
+// Tab and Backtab reach the selected option of the pair and pass over the other, as they do
+// after a click: Space on an option Tab reached then never changes where the pages go.
+bool MainWindow::focusNextPrevChild(bool next) {
+    QWidget* const from = QApplication::focusWidget();
+    if (!QWidget::focusNextPrevChild(next)) {
+        return false;
+    }
+    auto* const to = qobject_cast<QRadioButton*>(QApplication::focusWidget());
+    QRadioButton* const other = to == Option1 ? Option2 : Option1;
+    if ((to != Option1 && to != Option2) || to->isChecked() || !other->isChecked()) {
+        return true;
+    }
+    // Leaving the pair, the focus goes on; coming into it, the selected one takes it.
+    if (from == other) {
+        return QWidget::focusNextPrevChild(next);
+    }
+    other->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 void MainWindow::ConnectHandlers() {
@@ -350,6 +380,14 @@ bool MainWindow::HandleListEvent(QObject* watched, QEvent* event) {
             return true;
         case QEvent::MouseButtonPress:
             inListDrag_.Press();
+            // A click below the entries keeps the selection, so that a double-click there
+            // removes the selected entry as one on the entry does.
+            if (watched == ListView1->viewport() &&
+                !ListView1->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint())
+                     .isValid()) {
+                ListView1->setFocus(Qt::MouseFocusReason);
+                return true;
+            }
             return false;
         case QEvent::MouseMove:
             ListView1_MouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());

@@ -413,6 +413,13 @@ TEST_F(FileListWindowTest, DeleteAndDoubleClickRemoveTheSelectedEntryUnlessBusy)
     EXPECT_EQ(window->fileList().Count(), 0);
 }
 
+TEST_F(FileListWindowTest, ADoubleClickBelowTheEntriesRemovesTheSelectedOne) {
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, Row(2));
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {},
+                       QPoint(Row(3).x(), view->viewport()->height() - 5));
+    EXPECT_EQ(Texts(), QStringList({"/1.mdi", "/3.mdi"}));
+}
+
 TEST_F(FileListWindowTest, DraggingAnEntryDownExchangesItWithEachEntryItCrosses) {
     QTest::mousePress(view->viewport(), Qt::LeftButton, {}, Row(1));
     QTest::mouseMove(view->viewport(), Row(2));
@@ -452,6 +459,31 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInTheDesignsOrder) {
     EXPECT_EQ(visited, QStringList({"ListView1", "PushButton1", "PushButton4", "PushButton2",
                                     "PushButton6", "PushButton7", "PushButton3", "Text1",
                                     "PushButton9", "Option1", "Option2", "Slider1"}));
+}
+
+// Restored or clicked, the selected option is the one Tab and Backtab reach; a click anywhere
+// on an option's control selects it.
+TEST_F(MainWindowTest, TabReachesTheSelectedOptionAndAClickAnywhereOnAnOptionSelectsIt) {
+    config.Store("Option1", "False");
+    config.Store("Option2", "True");
+    Open();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    const auto focusAfter = [&](const char* from, Qt::Key key) {
+        Find<QWidget>(from)->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), key);
+        return QApplication::focusWidget()->objectName();
+    };
+    // The output row, Text1 and PushButton9, is off while the pages go beside their sources.
+    EXPECT_EQ(focusAfter("PushButton3", Qt::Key_Tab), "Option2");
+    EXPECT_EQ(focusAfter("Option2", Qt::Key_Tab), "Slider1");
+    EXPECT_EQ(focusAfter("Slider1", Qt::Key_Backtab), "Option2");
+    EXPECT_EQ(focusAfter("Option2", Qt::Key_Backtab), "PushButton3");
+
+    auto* option = Find<QRadioButton>("Option1");
+    QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(option->width() - 3, option->height() / 2));
+    EXPECT_TRUE(option->isChecked());
+    EXPECT_EQ(focusAfter("PushButton9", Qt::Key_Tab), "Option1");
 }
 
 // Start Converting is pressed by the mouse, Help by Enter on the focused button.
