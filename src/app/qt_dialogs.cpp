@@ -3,7 +3,17 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QDialog>
+#include <QAbstractButton>
+#include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <algorithm>
 #include <QUrl>
 
 #include "platform/path_helpers.h"
@@ -17,6 +27,53 @@ QString DisplayText(const QString& text) {
     return display;
 }
 
+namespace {
+
+// The part of the screen a box may take: what the desktop leaves free, less room for the frame.
+QSize RoomOnScreen(const QWidget* owner) {
+    const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+    return screen->availableGeometry().size() * 9 / 10;
+}
+
+// The same message with its text in a scrolling area: a long failure list would make a message
+// box taller than the screen, with its buttons out of reach.
+int ShowScrollingMessage(const QString& title, const QString& text, const QPixmap& icon,
+                         QDialogButtonBox::StandardButtons standardButtons, QWidget* owner) {
+    QDialog dialog(owner);
+    dialog.setWindowTitle(title);
+    auto* label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* area = new QScrollArea;
+    area->setWidget(label);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    auto* buttons = new QDialogButtonBox(standardButtons);
+    int answer = QDialogButtonBox::Ok;
+    QObject::connect(buttons, &QDialogButtonBox::clicked, &dialog, [&](QAbstractButton* button) {
+        answer = buttons->standardButton(button);
+        dialog.accept();
+    });
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* message = new QHBoxLayout;
+    if (!icon.isNull()) {
+        auto* picture = new QLabel;
+        picture->setPixmap(icon);
+        message->addWidget(picture, 0, Qt::AlignTop);
+    }
+    message->addWidget(area);
+    layout->addLayout(message);
+    layout->addWidget(buttons);
+    const QSize room = RoomOnScreen(owner);
+    const int textWidth = label->sizeHint().width() + area->verticalScrollBar()->sizeHint().width();
+    dialog.resize(std::min(textWidth + 2 * layout->contentsMargins().left(), room.width()),
+                  room.height());
+    dialog.exec();
+    return answer;
+}
+
+}  // namespace
+
 MessageAnswer QtDialogs::ShowMessage(const QString& text, const QString& title,
                                      MessageButtons buttons, MessageIcon icon) {
     const auto standardButtons = buttons == MessageButtons::YesNo
@@ -25,7 +82,13 @@ MessageAnswer QtDialogs::ShowMessage(const QString& text, const QString& title,
     QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
                     title, DisplayText(text), standardButtons, owner_);
     box.setTextFormat(Qt::PlainText);  // a path may look like markup
-    const int answer = box.exec();
+    const bool fits = box.sizeHint().height() <= RoomOnScreen(owner_).height();
+    // Both sets of buttons share their values.
+    const int answer =
+        fits ? box.exec()
+             : ShowScrollingMessage(title, DisplayText(text), box.iconPixmap(),
+                                    QDialogButtonBox::StandardButtons(standardButtons.toInt()),
+                                    owner_);
     if (buttons == MessageButtons::Ok) {
         return MessageAnswer::Ok;
     }
