@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QScreen>
 #include <QSlider>
 #include <QTreeView>
@@ -26,6 +27,7 @@
 #include "filelist/sample_loading.h"
 #include "platform/build_config.h"
 #include "platform/error_report.h"
+#include "platform/folder_walk.h"
 #include "platform/path_helpers.h"
 #include "platform/product.h"
 #include "platform/runtime_error.h"
@@ -466,8 +468,22 @@ void MainWindow::PushButton1_Click() {
     AddFilesByDialog(*fileList_, dialogs_);
 }
 
+// A walk over a large tree takes long: the bar counts what it has found, and Escape stops it,
+// adding nothing.
 void MainWindow::PushButton4_Click() {
-    AddAllFilesInFolder(*fileList_, dialogs_, [this](int pointer) { setMousePointer(pointer); });
+    const QString shownBefore = ProgressBar1->format();
+    bool stop = false;
+    QShortcut escape(Qt::Key_Escape, this);
+    connect(&escape, &QShortcut::activated, this, [&stop] { stop = true; });
+    WalkWatch watch{[this](int folders, int files) {
+                        ProgressBar1->setFormat(QString("Searching: %1 folders, %2 files found")
+                                                    .arg(folders)
+                                                    .arg(files));
+                    },
+                    [&stop] { return stop; }};
+    AddAllFilesInFolder(*fileList_, dialogs_, [this](int pointer) { setMousePointer(pointer); },
+                        &watch);
+    ProgressBar1->setFormat(shownBefore);
 }
 
 void MainWindow::PushButton6_Click() {

@@ -5,6 +5,7 @@
 
 #include "filelist/file_list.h"
 #include "platform/dialogs.h"
+#include "platform/event_loop.h"
 #include "platform/error_report.h"
 #include "platform/file_attributes.h"
 #include "platform/folder_walk.h"
@@ -54,14 +55,26 @@ bool IsDocumentCandidate(const QString& name, const QString& path) {
 }
 
 void AppendFilesOfFolders(FileList& list, const QStringList& folders, const QString& pattern,
-                          ErrorReport& report, int line, QStringList* hidden) {
+                          ErrorReport& report, int line, QStringList* hidden, WalkWatch* watch) {
+    bool stopped = false;
     for (const QString& entry : folders) {
+        if (watch != nullptr) {
+            YieldToEventLoop();  // where Escape is heard
+            stopped = stopped || (watch->stopRequested && watch->stopRequested());
+        }
+        if (stopped) {
+            return;
+        }
         const QString folder = entry.left(entry.size() - 1);
         report.Run(line, [&] {
             for (const QString& name : GetFolderFiles(folder, pattern)) {
                 const QString path = NormalizePath(folder + '/' + name);
+                if (stopped) {
+                    return;
+                }
                 if (IsDocumentCandidate(name, path)) {
                     list.Append(path);
+                    stopped = watch != nullptr && watch->Counted(false);
                 } else if (hidden != nullptr && !name.startsWith('~') && IsHiddenArchive(path)) {
                     hidden->append(path);
                 }
@@ -74,10 +87,14 @@ void AppendFilesOfFolders(FileList& list, const QStringList& folders, const QStr
 
 void AddFolderTree(FileList& list, const QString& folder, const QString& pattern, Dialogs& dialogs,
                    ErrorReport& report, int walkLine, QStringList* unentered,
-                   QStringList* hidden) {
+                   QStringList* hidden, WalkWatch* watch) {
     QStringList folders{FolderWithSeparator(folder)};
-    report.Run(walkLine, [&] { GetSubDirectories2016(folders, true, dialogs, unentered); });
-    AppendFilesOfFolders(list, folders, pattern, report, walkLine + 2, hidden);
+    report.Run(walkLine,
+               [&] { GetSubDirectories2016(folders, true, dialogs, unentered, watch); });
+    if (watch != nullptr && watch->stopRequested && watch->stopRequested()) {
+        return;
+    }
+    AppendFilesOfFolders(list, folders, pattern, report, walkLine + 2, hidden, watch);
 }
 
 void AddFilesByDialog(FileList& list, Dialogs& dialogs) {
@@ -103,7 +120,7 @@ void AddFilesByDialog(FileList& list, Dialogs& dialogs) {
 }
 
 void AddAllFilesInFolder(FileList& list, Dialogs& dialogs,
-                         const std::function<void(int)>& setMousePointer) {
+                         const std::function<void(int)>& setMousePointer, WalkWatch* watch) {
     ErrorReport report(dialogs, FormLocation("PushButton4_Click"));
     QString extension;
     report.Run(100,
@@ -120,7 +137,14 @@ void AddAllFilesInFolder(FileList& list, Dialogs& dialogs,
     }
     report.Run(110, [&] { WriteSetting("LastFolder", chosen); });
     report.Run(112, [&] { setMousePointer(11); });
-    AddFolderTree(list, chosen, "*." + extension, dialogs, report, 114);
+    const int before = list.Count();
+    AddFolderTree(list, chosen, "*." + extension, dialogs, report, 114, nullptr, nullptr, watch);
+    // A scan stopped halfway would leave a list that looks complete and is not.
+    if (watch != nullptr && watch->stopRequested && watch->stopRequested()) {
+        while (list.Count() > before) {
+            list.Remove(list.Count());
+        }
+    }
     report.Run(118, [&] { setMousePointer(0); });
 }
 

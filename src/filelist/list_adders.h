@@ -10,6 +10,7 @@ namespace vellumax {
 class Dialogs;
 class ErrorReport;
 class FileList;
+struct WalkWatch;
 
 // Appends every file of the folder and of all folders below it, level by level, whose name
 // matches the pattern; "~" files and hidden-archive files are left out. The walk is statement
@@ -18,15 +19,17 @@ class FileList;
 // the hidden files it passed over to `hidden`.
 void AddFolderTree(FileList& list, const QString& folder, const QString& pattern, Dialogs& dialogs,
                    ErrorReport& report, int walkLine, QStringList* unentered = nullptr,
-                   QStringList* hidden = nullptr);
+                   QStringList* hidden = nullptr, WalkWatch* watch = nullptr);
 
 // "Add MDI File(s)": the open-file dialog, one file or many.
 void AddFilesByDialog(FileList& list, Dialogs& dialogs);
 
 // "Add All MDI File(s) In Folder": every file of a typed extension in a chosen folder tree.
-// The pointer is the hourglass while the tree is scanned.
+// The pointer is the hourglass while the tree is scanned; `watch`, when given, follows the
+// scan, and a scan it stops adds nothing.
 void AddAllFilesInFolder(FileList& list, Dialogs& dialogs,
-                         const std::function<void(int)>& setMousePointer);
+                         const std::function<void(int)>& setMousePointer,
+                         WalkWatch* watch = nullptr);
 
 // A drop of files from the desktop: local file addresses, nothing else.
 bool IsShellFileDrop(const QMimeData& data);

@@ -301,8 +301,16 @@ int CompareNaturally(const QList<uint>& a, const QList<uint>& b) {
 
 }  // namespace
 
+bool WalkWatch::Counted(bool folder) {
+    ++(folder ? folders : files);
+    if (progress) {
+        progress(folders, files);
+    }
+    return stopRequested && stopRequested();
+}
+
 void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs,
-                           QStringList* unentered) {
+                           QStringList* unentered, WalkWatch* watch) {
     ErrorReport report(dialogs, FolderWalkLocation());
     QStringList nextLevel;
     // Refused folders are dropped from `folders` along the way; walk the list as it came.
@@ -316,6 +324,9 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs,
             continue;
         }
         YieldToEventLoop();
+        if (watch != nullptr && watch->Counted(true)) {
+            return;
+        }
         if (!report.Holds(116, [&] { return MayEnter(folder); })) {
             continue;
         }
@@ -333,7 +344,7 @@ void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs,
     // One nested call per level, not per folder: it walks the whole next level and appends
     // the levels below it.
     if (recurse && !nextLevel.isEmpty()) {
-        GetSubDirectories2016(nextLevel, true, dialogs, unentered);
+        GetSubDirectories2016(nextLevel, true, dialogs, unentered, watch);
     }
     for (const QString& found : nextLevel) {
         if (!IsFolder(found)) {

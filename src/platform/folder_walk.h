@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "platform/dialogs.h"
 
@@ -12,15 +13,28 @@ namespace vellumax {
 // the paths the rest of the program and its helper tools were built for.
 inline constexpr qsizetype kMaxPathLength = 260;
 
+// Follows a long walk: told how many folders it has searched and files it has found as the
+// counts grow, and asked at every folder and file whether to stop.
+struct WalkWatch {
+    std::function<void(int folders, int files)> progress;
+    std::function<bool()> stopRequested;
+    int folders = 0;
+    int files = 0;
+
+    // Counts one more folder or file, tells the counts, and says whether to stop now.
+    bool Counted(bool folder);
+};
+
 // Extends `folders` (each ending in "/") in place with the folders below them, level by
 // level: the direct children only, or every level when `recurse` is set. Starting folders
 // that are missing stay, unentered; a folder whose listing is refused or has vanished is
 // dropped. Subfolders come in FileManagerLess order. Yields to the event loop as it goes;
 // unexpected failures are shown in the standard error report through `dialogs`. Folders that
 // could not be listed, and subfolders passed over for their names, are added to `unentered`
-// as "<path>: <reason>" when it is given.
+// as "<path>: <reason>" when it is given. A `watch` that asks to stop ends the walk at the next
+// folder, with what it found so far.
 void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs,
-                           QStringList* unentered = nullptr);
+                           QStringList* unentered = nullptr, WalkWatch* watch = nullptr);
 
 // The names (no folder part) of the files in `folder` (with or without the final "/") that
 // match the wildcard `pattern`, in FileManagerLess order; only names that pass

@@ -1,4 +1,5 @@
 #include "filelist/list_adders.h"
+#include "platform/folder_walk.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -112,6 +113,32 @@ TEST_F(AddAllTest, AddsMatchingFilesFolderByFolderWithTheBusyPointer) {
     EXPECT_EQ(dialogs.requests()[0].title, "Vellumax");
     EXPECT_EQ(dialogs.requests()[0].detail, "mdi");
     EXPECT_EQ(dialogs.requests()[1].title, "Please select folder:");
+}
+
+// The walk's counts grow as it goes; stopped at any point, it adds nothing.
+TEST_F(AddAllTest, AWatchedScanCountsWhatItFindsAndAddsNothingWhenStopped) {
+    list.Append("/earlier.mdi");
+    QList<QPair<int, int>> counts;
+    int stopAfter = -1;
+    WalkWatch watch{[&](int folders, int files) { counts.append({folders, files}); },
+                    [&] { return stopAfter >= 0 && counts.size() >= stopAfter; }};
+    dialogs.AnswerInput("mdi");
+    dialogs.AnswerFolder(root.path());
+    AddAllFilesInFolder(list, dialogs, [](int) {}, &watch);
+    EXPECT_EQ(counts.last(), (QPair<int, int>(4, 10))) << "4 folders, 10 documents";
+    for (const int stop : {2, 6}) {  // among the folders, among the files
+        SCOPED_TRACE(stop);
+        list.Clear();
+        list.Append("/earlier.mdi");
+        counts.clear();
+        watch.folders = watch.files = 0;
+        stopAfter = stop;
+        dialogs.AnswerInput("mdi");
+        dialogs.AnswerFolder(root.path());
+        AddAllFilesInFolder(list, dialogs, [](int) {}, &watch);
+        EXPECT_EQ(Texts(list), QStringList({"/earlier.mdi"}));
+        EXPECT_EQ(counts.size(), stop);
+    }
 }
 
 TEST_F(AddAllTest, TheExtensionIsUsedAsTyped) {
