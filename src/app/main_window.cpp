@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,6 +17,7 @@
 #include <QShortcut>
 #include <QScreen>
 #include <QSlider>
+#include <QStyleOptionFrame>
 #include <QTreeView>
 #include <QtEndian>
 #include <cstdlib>
@@ -72,6 +74,42 @@ public:
 
 protected:
     bool hitButton(const QPoint& position) const override { return rect().contains(position); }
+};
+
+// A frame's outline drawn again above its children. At fractional scales (120 dpi is 1.25) a
+// list's viewport, rounded out to whole device pixels, paints over the right and bottom lines
+// of the frame around it.
+class FrameOutline : public QWidget {
+public:
+    explicit FrameOutline(QFrame* frame) : QWidget(frame), frame_(frame) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        frame->installEventFilter(this);
+        setGeometry(frame->rect());
+        raise();
+    }
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override {
+        QPainter painter(this);
+        QStyleOptionFrame option;
+        option.initFrom(frame_);
+        option.rect = rect();
+        option.frameShape = frame_->frameShape();
+        option.lineWidth = frame_->lineWidth();
+        option.midLineWidth = frame_->midLineWidth();
+        option.state |= frame_->frameShadow() == QFrame::Sunken ? QStyle::State_Sunken
+                                                                 : QStyle::State_Raised;
+        style()->drawControl(QStyle::CE_ShapedFrame, &option, &painter, frame_);
+    }
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        if (event->type() == QEvent::Resize) {
+            setGeometry(frame_->rect());
+        }
+        return false;
+    }
+
+private:
+    QFrame* frame_;
 };
 
 // An option button's value set by code, as in the original controls: false may leave the
@@ -133,6 +171,7 @@ void MainWindow::CreateControls() {
     PushButton3 = Create<QPushButton>(this, "PushButton3", 120, 120, 7800, 405);
     PushButton3->setText("Help");
     ListView1 = Create<QTreeView>(this, "ListView1", 120, 630, 7800, 2535);
+    new FrameOutline(ListView1);
     PushButton1 = Create<QPushButton>(this, "PushButton1", 120, 3250, 3840, 405);
     PushButton1->setText("Add MDI File(s)");
     PushButton4 = Create<QPushButton>(this, "PushButton4", 4080, 3250, 3840, 405);

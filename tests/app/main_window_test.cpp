@@ -20,6 +20,7 @@
 #include <QTreeView>
 #include <QUrl>
 #include <QtEndian>
+#include <algorithm>
 #include <memory>
 
 #include "filelist/file_list.h"
@@ -444,6 +445,29 @@ TEST_F(FileListWindowTest, OnlyAShellFileDropIsTakenAndAddedAsDelivered) {
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(view->viewport(), &drop);
     EXPECT_EQ(Texts().mid(3), QStringList({"/nowhere/notes.txt", "/tmp/x y.mdi"}));
+}
+
+// The list's frame shows on all four sides at every scale, 120 dpi (1.25) included.
+TEST_F(MainWindowTest, TheListsFrameIsDrawnAtEveryScale) {
+    Open();
+    window->show();
+    auto* list = Find<QTreeView>("ListView1");
+    for (const double scale : {1.0, 1.25, 1.5}) {
+        SCOPED_TRACE(scale);
+        QImage image(list->size() * scale, QImage::Format_RGB32);
+        image.setDevicePixelRatio(scale);
+        list->render(&image);
+        // The darkest of the outer two device pixels, halfway along each side.
+        const auto edge = [&](int x, int y, int dx, int dy) {
+            return std::min(qGray(image.pixel(x, y)), qGray(image.pixel(x + dx, y + dy)));
+        };
+        const int w = image.width();
+        const int h = image.height();
+        EXPECT_LT(edge(0, h / 2, 1, 0), 200) << "left";
+        EXPECT_LT(edge(w / 2, 0, 0, 1), 200) << "top";
+        EXPECT_LT(edge(w - 1, h / 2, -1, 0), 200) << "right";
+        EXPECT_LT(edge(w / 2, h - 1, 0, -1), 200) << "bottom";
+    }
 }
 
 TEST_F(MainWindowTest, TabVisitsTheControlsInTheDesignsOrder) {
