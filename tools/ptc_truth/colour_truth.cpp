@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -43,8 +42,8 @@ struct JpegReader {
 std::optional<RgbPicture> ReadJpeg(const std::vector<std::uint8_t>& file, std::string& problem) {
     JpegReader reader;
     RgbPicture picture;
-    // Only plain data lives between here and the jump back; the reader and the picture were
-    // made before it.
+    // The jump back from a libjpeg error passes no destructor: whatever has one was made before
+    // this point.
     if (setjmp(reader.failed) != 0) {
         problem = "is a damaged JPEG";
         return std::nullopt;
