@@ -1,0 +1,78 @@
+// The shared samples against the pictures they were coded from (tools/ptc_truth). The figures
+// are the current decoder's, both ways: a decoder change that moves a page nearer its source
+// or further from it shows here, and its new figures come with it.
+
+#include <gtest/gtest.h>
+#include <QFile>
+#include <QFileInfo>
+
+#include "test_support.h"
+
+#include <string>
+
+#include "ptc_truth/colour_truth.h"
+
+namespace vellumax::tools {
+namespace {
+
+struct TruthRow {
+    const char* folder;  // mdi (source .jpg) or mdi-art (source .tif)
+    const char* stem;
+    double rgbPsnr;
+    // Of the decoded page where the source is pure black; -1 where the source has no black area
+    // (a few single pixels at most, whose median means nothing).
+    int blackMedian;
+};
+
+void PrintTo(const TruthRow& row, std::ostream* out) {
+    *out << row.stem;
+}
+
+class SourceFidelity : public ::testing::TestWithParam<TruthRow> {};
+
+TEST_P(SourceFidelity, HoldsTheMeasuredFigures) {
+    const TruthRow& row = GetParam();
+    const QString testdata = testing::SharedTestData();
+    const QString document = testdata + "/" + row.folder + "/" + row.stem + ".mdi";
+    const QString source =
+        testdata + "/sources/" + row.stem + (std::string(row.folder) == "mdi" ? ".jpg" : ".tif");
+    if (!QFileInfo::exists(document) || !QFileInfo::exists(source)) {
+        GTEST_SKIP() << "the shared sample " << row.stem << " or its source is not there";
+    }
+    std::string problem;
+    const auto picture = ReadPicture(QFile::encodeName(source).toStdString(), problem);
+    ASSERT_TRUE(picture.has_value()) << problem;
+    const auto figures =
+        MeasureAgainstSource(QFile::encodeName(document).toStdString(), *picture, problem);
+    ASSERT_TRUE(figures.has_value()) << problem;
+
+    EXPECT_NEAR(figures->rgbPsnr, row.rgbPsnr, 0.05);
+    if (row.blackMedian >= 0) {
+        EXPECT_EQ(figures->blackMedianAll, row.blackMedian);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shared, SourceFidelity,
+    ::testing::Values(TruthRow{"mdi", "annie-spratt-OWq8w3BYMFY-unsplash", 31.92, -1},
+                      TruthRow{"mdi", "cecelia-chang-noPK6HYqUog-unsplash", 30.48, 1},
+                      TruthRow{"mdi", "christoph-nolte-Fz9lwCFtzfo-unsplash", 34.64, -1},
+                      TruthRow{"mdi", "eren-yildiz-7L0Hq0jGI6Q-unsplash", 36.22, -1},
+                      TruthRow{"mdi", "esra-korkmaz-d4G0U-PPhI8-unsplash", 38.39, 1},
+                      TruthRow{"mdi", "hombre-pYAbtWwJslg-unsplash", 35.98, 1},
+                      TruthRow{"mdi", "isabela-kronemberger-hxOg4o5oNFA-unsplash", 36.94, -1},
+                      TruthRow{"mdi", "joshua-kettle-DUMmX4a7m4o-unsplash", 39.05, 1},
+                      TruthRow{"mdi", "kasia-01Nt1Ub6oA8-unsplash", 40.63, 1},
+                      TruthRow{"mdi", "minh-GjFGaumWkjM-unsplash", 29.01, -1},
+                      TruthRow{"mdi-art", "C_futoshi_stand", 29.62, 1},
+                      TruthRow{"mdi-art", "C_goro_stand", 27.07, 1},
+                      TruthRow{"mdi-art", "C_hiro_stand", 27.99, 1},
+                      TruthRow{"mdi-art", "C_ichigo_stand", 27.19, 1},
+                      TruthRow{"mdi-art", "C_ikuno_stand", 28.47, 1}),
+    [](const auto& info) {
+        const std::string stem = info.param.stem;
+        return stem.substr(0, stem.find('-'));
+    });
+
+}  // namespace
+}  // namespace vellumax::tools
