@@ -18,7 +18,9 @@ struct ReaderFailure {
 // success. The source is only read. The target is written completely or not at all.
 //
 // Bi-level pages stay 1-bit (CCITT G4); grey pages become 8-bit grey and every other page
-// 8-bit RGB; resolutions are kept. The written file is held to WrittenFileBounds. Failures:
+// 8-bit RGB; resolutions are kept. A page libtiff decoded past damage is saved with libtiff's
+// words in its ImageDescription (after converter::kDamageNote), for the page converter to
+// report. The written file is held to WrittenFileBounds. Failures:
 // 53 "File not found", 75 "Path/File access error" (source or target), 321 "Invalid file
 // format" (also for pages stored with a codec this reader cannot decode), 7 "Out of memory" for
 // a page that would need more than 1 GiB decoded or would take the written file past its limit.
@@ -39,8 +41,8 @@ std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QSt
 
 // The most the written file of a document may take: 1 GiB (the most one page may need decoded)
 // and 256 bytes for each byte the source takes on its disk. A sparse file's holes take nothing,
-// and pages that share their data count it once. The shared colour samples write 21 to 49
-// bytes compressed (and up to 190 as decoded) for each byte of theirs.
+// and strips that all point at one block make the file no larger. The shared colour samples
+// write 21 to 49 bytes compressed (and up to 190 as decoded) for each byte of theirs.
 std::uint64_t WrittenFileLimit(std::uint64_t sourceBytesOnDisk);
 
 }  // namespace vellumax
