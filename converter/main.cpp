@@ -1,5 +1,7 @@
 // The page converter: "-xall -q N -out FORMAT FILE" writes FILE's pages as JPEG or PNG files
-// beside it, or the whole of it as one TIFF or PDF file.
+// beside it, or the whole of it as one TIFF or PDF file. Exit status 0 when every page was
+// written, 3 when every page was written but some were kept with damage, 1 when a page or the
+// whole file was not, 2 for a usage error; the last line of error output says why.
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include "data_damage.h"
 #include "page_converter.h"
 #include "temporary_file.h"
 
@@ -76,10 +79,10 @@ int main(int argc, char* argv[]) {
     StartWatchdog(program, commandLine->inputPath);
     const auto report = vellumax::converter::ConvertFile(commandLine->inputPath,
                                                          commandLine->quality, commandLine->format);
-    if (report.Succeeded()) {
+    if (report.Succeeded() && !report.Damaged()) {
         return 0;
     }
     std::fprintf(stderr, "%s: %s: %s\n", program.c_str(), commandLine->inputPath.c_str(),
                  report.Summary().c_str());
-    return 1;
+    return report.Succeeded() ? vellumax::converter::kKeptWithDamageStatus : 1;
 }

@@ -7,6 +7,7 @@
 
 #include <tiffio.h>
 
+#include "data_damage.h"
 #include "folder_page_files.h"
 #include "jpeg_page_writer.h"
 #include "pdf_document_file.h"
@@ -84,11 +85,23 @@ void TiffErrorLog::Record(const std::string& message) {
     if (first_.empty() && !IsUnknownTag(message)) {
         first_ = OneLine(message);
     }
+    if (decoding_ && damage_.empty() && IsDataDamage(message, true)) {
+        damage_ = OneLine(message);
+    }
 }
 
 void TiffErrorLog::RecordWarning(const std::string& message) {
     if (!IsUnknownTag(message)) {
         lastWarning_ = OneLine(message);
+    }
+    if (decoding_ && damage_.empty() && IsDataDamage(message, false)) {
+        damage_ = OneLine(message);
+    }
+}
+
+void TiffErrorLog::NoteDamage(const std::string& reason) {
+    if (damage_.empty()) {
+        damage_ = OneLine(reason);
     }
 }
 
@@ -150,10 +163,18 @@ std::uint64_t TiffDocument::size() const {
 }
 
 std::string ConversionReport::Summary() const {
-    if (pagesFailed <= 1) {
-        return firstError;
+    std::string summary = firstError;
+    if (pagesFailed > 1) {
+        summary += " (" + std::to_string(pagesFailed) + " pages failed)";
     }
-    return firstError + " (" + std::to_string(pagesFailed) + " pages failed)";
+    if (Damaged()) {
+        std::string pages = damagedPages.size() == 1 ? "page " : "pages ";
+        for (std::size_t index = 0; index < damagedPages.size(); ++index) {
+            pages += (index > 0 ? ", " : "") + std::to_string(damagedPages[index]);
+        }
+        summary += (summary.empty() ? "" : "; ") + pages + " kept with damage: " + firstDamage;
+    }
+    return summary;
 }
 
 std::string EncodeJpeg(PageReader& reader, int quality, std::FILE* out) {
@@ -257,6 +278,13 @@ ConversionReport ForEachPage(const TiffDocument& document,
         const std::string error = convert(number);
         if (error.empty()) {
             ++report.pagesWritten;
+            // The page is kept, and said to be damaged: nothing is hidden.
+            if (const std::string& damage = document.log().damage(); !damage.empty()) {
+                report.damagedPages.push_back(number);
+                if (report.firstDamage.empty()) {
+                    report.firstDamage = damage;
+                }
+            }
             continue;
         }
         ++report.pagesFailed;

@@ -35,7 +35,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& argu
 std::string UsageLine(const std::string& programName);
 
 // Remembers the first libtiff error since the last Clear(), and the last warning: libtiff
-// refuses some things (a directory chain that loops back) with a warning alone.
+// refuses some things (a directory chain that loops back) with a warning alone. While a page's
+// pixels are decoded it also keeps the first message that tells of damage to their data.
 class TiffErrorLog {
 public:
     explicit TiffErrorLog(std::string fileName = {}) : fileName_(std::move(fileName)) {}
@@ -44,10 +45,23 @@ public:
     void Clear() {
         first_.clear();
         lastWarning_.clear();
+        damage_.clear();
+        decoding_ = false;
     }
     const std::string& first() const { return first_; }
     // The first error, else the last warning.
     const std::string& reason() const { return first_.empty() ? lastWarning_ : first_; }
+
+    // The current page's directory is read and checked; what libtiff says from here on until
+    // the next Clear() is about its pixels.
+    void StartDecoding() {
+        damage_.clear();
+        decoding_ = true;
+    }
+    // Damage found elsewhere (by the document reader, which decoded the page before us).
+    void NoteDamage(const std::string& reason);
+    // The first message about damage to the page's data since StartDecoding(), or "".
+    const std::string& damage() const { return damage_; }
 
 private:
     std::string OneLine(const std::string& message) const;
@@ -55,6 +69,8 @@ private:
     std::string fileName_;
     std::string first_;
     std::string lastWarning_;
+    std::string damage_;
+    bool decoding_ = false;
 };
 
 // An open TIFF document whose libtiff messages go to its own log, never to the terminal.
@@ -101,9 +117,17 @@ struct ConversionReport {
     int pagesFailed = 0;
     // The first failure, as "page 2: reason" or a reason for the whole document.
     std::string firstError;
+    // Pages written although libtiff reported damage to their data while decoding them, and
+    // its words for the first of them. They count as written.
+    std::vector<int> damagedPages = {};
+    std::string firstDamage = {};
 
+    // Every page was written (some may be damaged).
     bool Succeeded() const { return firstError.empty(); }
-    // One line for the terminal; empty when everything was written.
+    bool Damaged() const { return !damagedPages.empty(); }
+    // One line for the terminal; empty when everything was written without damage. A failure
+    // first ("page 3: reason (2 pages failed)"), then the damaged pages ("pages 2, 5 kept with
+    // damage: reason"), joined by "; ".
     std::string Summary() const;
 };
 

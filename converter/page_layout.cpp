@@ -127,6 +127,9 @@ double MaxCompressedBytes(std::uint16_t compression, double decoded, double rows
             // Bytes that do not compress go into stored blocks, or into fixed codes of at most
             // 9 bits a byte.
             return decoded * 9 / 8 + kCompressedOverhead;
+        case COMPRESSION_ZSTD:
+            // Blocks that do not compress are stored, with a few bytes of header each.
+            return decoded + decoded / 128 + kCompressedOverhead;
         case COMPRESSION_CCITTRLE:
         case COMPRESSION_CCITTRLEW:
         case COMPRESSION_CCITTFAX3:

@@ -195,7 +195,10 @@ std::string PdfDocumentFile::AddPage(const TiffDocument& document) {
             // The fax codes name black and white runs; a page whose 1 bits are white shows its
             // "black" runs as white.
             blackIsOne = photometric == PHOTOMETRIC_MINISBLACK;
-            error = AppendStoredG4(document);
+            error = DecodeWholePage(*reader);
+            if (error.empty()) {
+                error = AppendStoredG4(document);
+            }
         } else {
             error = AppendEncodedG4(*reader);
         }

@@ -67,6 +67,16 @@ std::string CopyFileRange(int descriptor, std::uint64_t offset, std::uint64_t le
     return {};
 }
 
+std::string DecodeWholePage(PageReader& reader) {
+    std::vector<std::uint8_t> row(std::size_t{reader.page().width} * reader.page().components);
+    for (std::uint32_t y = 0; y < reader.page().height; ++y) {
+        if (!reader.ReadRow(row.data())) {
+            return reader.error();
+        }
+    }
+    return {};
+}
+
 std::string WriteReaderPage(PageReader& reader, TIFF* out, TiffErrorLog& log,
                             std::uint32_t rowsPerStrip) {
     const JpegPage& page = reader.page();
@@ -200,9 +210,14 @@ std::string TiffDocumentFile::AddPage(const TiffDocument& document) {
     if (!reader) {
         return error;
     }
-    error = reader->bilevel() && StoredAsG4Strips(document.handle())
-                ? CopyG4Strips(document, reader->resolution())
-                : WriteReaderPage(*reader, out_, log_);
+    if (reader->bilevel() && StoredAsG4Strips(document.handle())) {
+        error = DecodeWholePage(*reader);
+        if (error.empty()) {
+            error = CopyG4Strips(document, reader->resolution());
+        }
+    } else {
+        error = WriteReaderPage(*reader, out_, log_);
+    }
     if (!error.empty()) {
         return error;
     }

@@ -19,6 +19,11 @@ bool StoredAsG4Strips(TIFF* tiff);
 std::string CopyFileRange(int descriptor, std::uint64_t offset, std::uint64_t length,
                           const std::function<std::string(std::uint8_t*, std::size_t)>& sink);
 
+// Decodes every row of the page `reader` reads and throws them away: coded data that is
+// copied as it is gets decoded once all the same, so that damage to it is found (in the
+// document's log) before it is copied. The reason when a row cannot be decoded, else "".
+std::string DecodeWholePage(PageReader& reader);
+
 // Writes the page `reader` reads into the current directory of `out` (width, height, samples,
 // resolution and the pixels): bi-level pages as G4 with white as 0, grey and colour 8-bit with
 // Deflate and the horizontal predictor. `rowsPerStrip` 0 picks strips of a bounded size.

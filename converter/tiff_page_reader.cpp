@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 #include <tiffio.h>
 
+#include "data_damage.h"
 #include "page_converter.h"
 #include "page_layout.h"
 #include "sample_converter.h"
@@ -302,6 +304,12 @@ std::unique_ptr<PageReader> PageReader::Open(const TiffDocument& document, std::
     if (reader) {
         reader->bilevel_ = IsBilevel(layout) && page.components == 1;
         reader->resolution_ = ReadResolution(tiff);
+        document.log().StartDecoding();
+        const char* description = nullptr;
+        if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description) && description != nullptr &&
+            std::string_view(description).starts_with(kDamageNote)) {
+            document.log().NoteDamage(description + kDamageNote.size());
+        }
     }
     return reader;
 }

@@ -20,6 +20,8 @@ class PageReader {
 public:
     // The reader for the current page, or nullptr with the reason in `error`. Refuses pages
     // whose declared sizes do not fit the limits or the file before anything is allocated.
+    // From its opening on, the document's log keeps what libtiff says of damage to the page's
+    // data, and the damage the document reader noted in the page.
     static std::unique_ptr<PageReader> Open(const TiffDocument& document, std::string& error);
 
     virtual ~PageReader() = default;

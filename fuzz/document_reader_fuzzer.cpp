@@ -39,9 +39,11 @@ bool IsPromisedForm(TIFF* tiff) {
     }
     const bool grey = samples == 1 && photometric == PHOTOMETRIC_MINISBLACK;
     const bool rgb = samples == 3 && photometric == PHOTOMETRIC_RGB;
+    // Written plain, or compressed past the first 256 MiB (Zstandard, or Deflate), or copied.
     const std::set<std::uint16_t> copied = {
-        COMPRESSION_NONE, COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3,     COMPRESSION_CCITTFAX4,
-        COMPRESSION_LZW,  COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE};
+        COMPRESSION_NONE,          COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3,
+        COMPRESSION_CCITTFAX4,     COMPRESSION_LZW,      COMPRESSION_PACKBITS,
+        COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE,  COMPRESSION_ZSTD};
     return bits == 8 && (grey || rgb) && copied.count(compression) == 1;
 }
 

@@ -34,7 +34,7 @@ std::optional<ReaderFailure> CopyTransformCodedPage(TIFF* in, const SourceReadin
         return broken("its colour stream is of another size than the page");
     }
     TIFF* const out = target.tiff();
-    if (!WritePageTags(in, out, layout, page, pageCount)) {
+    if (!WritePageTags(in, out, layout, page, pageCount, target.Compresses(layout))) {
         return target.Failure();
     }
     std::vector<std::uint8_t> written(static_cast<std::size_t>(layout.outputRowBytes()));

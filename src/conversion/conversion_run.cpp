@@ -8,6 +8,7 @@
 #include "conversion/helper_tools.h"
 #include "conversion/page_delivery.h"
 #include "conversion/work_folder.h"
+#include "data_damage.h"
 #include "filelist/file_list.h"
 #include "platform/build_config.h"
 #include "platform/dialogs.h"
@@ -51,8 +52,11 @@ QString ConverterTrouble(const ConverterOutcome& outcome, const QString& reason,
                          const QList<int>& missing, int expected, bool anyPage,
                          const QString& output = "page image") {
     const bool clean = outcome.finished && outcome.exitStatus == 0;
-    if (expected > 0 ? missing.isEmpty() : anyPage && clean) {
-        return {};
+    // Every page written, some kept with damage: the converter's line names them and why
+    // ("page 2 kept with damage: Bad code word at line 7 of strip 0 (x 1184)").
+    const bool damaged = outcome.finished && outcome.exitStatus == converter::kKeptWithDamageStatus;
+    if (expected > 0 ? missing.isEmpty() : anyPage && (clean || damaged)) {
+        return damaged ? reason : QString();
     }
     QString description = "The page converter wrote no " + output;
     if (!missing.isEmpty()) {
@@ -379,8 +383,11 @@ QString ConversionRun::DeliverDocument(const QString& source, const DocumentJob&
     const QString file = Joined(job.folder(), QString(kIntermediateStem) + "-all." + extension);
     current_.pages = job.pagesInDocument();
     const ConverterOutcome& outcome = job.outcome();
-    if (!outcome.finished || outcome.exitStatus != 0 || !PathExists(file)) {
-        const QString reason = ConverterReason(outcome, job.tiffPath());
+    const QString reason = ConverterReason(outcome, job.tiffPath());
+    // A document with pages kept with damage is written all the same, and listed.
+    const bool keptWithDamage =
+        outcome.finished && outcome.exitStatus == converter::kKeptWithDamageStatus;
+    if (!outcome.finished || (outcome.exitStatus != 0 && !keptWithDamage) || !PathExists(file)) {
         return FailureText(321, ConverterTrouble(outcome, reason, {}, 0, false, "document"));
     }
     const QString target = outputBase + "." + extension;
@@ -397,7 +404,9 @@ QString ConversionRun::DeliverDocument(const QString& source, const DocumentJob&
         return FailureText(ErrorFromErrno(error, FileAccess::Write).number(),
                            NotSaved(target, error));
     }
-    return {};
+    return keptWithDamage
+               ? FailureText(321, ConverterTrouble(outcome, reason, {}, 0, true, "document"))
+               : QString();
 }
 
 // Puts one file of the current document at `target`, which then counts as written for it; 0,

@@ -2,6 +2,7 @@
 
 #include <tiffio.h>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -14,6 +15,7 @@
 #include "conversion/source_document.h"
 #include "conversion/stored_rows.h"
 #include "conversion/tiff_target.h"
+#include "data_damage.h"
 
 namespace vellumax {
 
@@ -60,8 +62,9 @@ std::optional<ReaderFailure> ForEachPage(SourceReading& reading, Visit visit) {
     return std::nullopt;
 }
 
-std::optional<ReaderFailure> CopyPage(TIFF* in, const SourceReading& reading, TargetWriting& target,
+std::optional<ReaderFailure> CopyPage(TIFF* in, SourceReading& reading, TargetWriting& target,
                                       int page, int pageCount) {
+    target.StartPage(page);
     PageLayout layout;
     // Checked again, as the file may have changed since the survey.
     auto failure = ReadLayout(in, page, layout);
@@ -81,7 +84,7 @@ std::optional<ReaderFailure> CopyPage(TIFF* in, const SourceReading& reading, Ta
         TIFFSetField(in, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     }
     TIFF* const out = target.tiff();
-    if (!WritePageTags(in, out, layout, page, pageCount)) {
+    if (!WritePageTags(in, out, layout, page, pageCount, target.Compresses(layout))) {
         return target.Failure();
     }
     std::vector<std::uint8_t> written(static_cast<std::size_t>(layout.outputRowBytes()));
@@ -95,6 +98,7 @@ std::optional<ReaderFailure> CopyPage(TIFF* in, const SourceReading& reading, Ta
     }
     const RowConverter converter(in, layout);
     const QString broken = QString("page %1 cannot be decoded").arg(page);
+    reading.StartDecoding();
 
     for (std::uint32_t row = 0; row < layout.height; ++row) {
         if (rendered) {
@@ -113,6 +117,16 @@ std::optional<ReaderFailure> CopyPage(TIFF* in, const SourceReading& reading, Ta
             return target.Failure();
         }
     }
+    // libtiff decoded past damage: the page is kept, and the note tells the page converter,
+    // which reports it.
+    if (!reading.damage().isEmpty()) {
+        const QByteArray note = QByteArray(converter::kDamageNote.data(),
+                                           static_cast<qsizetype>(converter::kDamageNote.size())) +
+                                reading.damage().toUtf8();
+        if (!TIFFSetField(out, TIFFTAG_IMAGEDESCRIPTION, note.constData())) {
+            return target.Failure();
+        }
+    }
     if (!TIFFWriteDirectory(out)) {
         return target.Failure();
     }
@@ -122,6 +136,11 @@ std::optional<ReaderFailure> CopyPage(TIFF* in, const SourceReading& reading, Ta
 }  // namespace
 
 std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QString& target) {
+    return SaveDocumentAsTiff(source, target, WrittenFileBounds{});
+}
+
+std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QString& target,
+                                                const WrittenFileBounds& bounds) {
     SourceFile file;
     if (auto failure = OpenSource(source, file)) {
         return failure;
@@ -153,7 +172,9 @@ std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QSt
         return failure;
     }
     SourceReading reading(file, sourceName);
-    TargetWriting writing(pending.descriptor(), QFileInfo(target).fileName().toLocal8Bit());
+    TargetWriting writing(
+        pending.descriptor(), QFileInfo(target).fileName().toLocal8Bit(), bounds.plainBytes,
+        bounds.limit.value_or(WrittenFileLimit(file.bytesOnDisk)), file.bytesOnDisk);
     if (reading.tiff() == nullptr) {
         return reading.Failure(kFirstPageUnreadable);
     }
@@ -170,6 +191,15 @@ std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QSt
         return writing.Failure();
     }
     return pending.Commit(target);
+}
+
+std::uint64_t WrittenFileLimit(std::uint64_t sourceBytesOnDisk) {
+    constexpr std::uint64_t kFloor = std::uint64_t{1} << 30;
+    constexpr std::uint64_t kPerSourceByte = 256;
+    // Far beyond any disk before it could wrap.
+    const std::uint64_t scaled =
+        std::min<std::uint64_t>(sourceBytesOnDisk, UINT64_MAX / 512) * kPerSourceByte;
+    return kFloor + scaled;
 }
 
 }  // namespace vellumax

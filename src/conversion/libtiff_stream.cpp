@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 
 #include "conversion/page_limits.h"
+#include "data_damage.h"
 
 namespace vellumax::reader {
 
@@ -38,6 +40,11 @@ QString LibtiffMessages::Format(const char* format, va_list arguments) const {
     return text;
 }
 
+void LibtiffMessages::StartDecoding() {
+    damage_.clear();
+    decoding_ = true;
+}
+
 bool LibtiffMessages::IsUnknownTag(const QString& text) {
     return text.contains("TIFF_SETGET_UNDEFINED") || text.startsWith("Unknown field with tag");
 }
@@ -45,12 +52,11 @@ bool LibtiffMessages::IsUnknownTag(const QString& text) {
 int LibtiffMessages::RecordError(TIFF*, void* self, const char*, const char* format,
                                  va_list arguments) {
     auto& messages = *static_cast<LibtiffMessages*>(self);
-    if (messages.firstError_.isEmpty()) {
-        const QString text = messages.Format(format, arguments);
-        if (!IsUnknownTag(text)) {
-            messages.firstError_ = text;
-        }
+    const QString text = messages.Format(format, arguments);
+    if (messages.firstError_.isEmpty() && !IsUnknownTag(text)) {
+        messages.firstError_ = text;
     }
+    messages.NoteDamage(text, true);
     return 1;
 }
 
@@ -61,7 +67,14 @@ int LibtiffMessages::RecordWarning(TIFF*, void* self, const char*, const char* f
     if (!IsUnknownTag(text)) {
         messages.lastWarning_ = text;
     }
+    messages.NoteDamage(text, false);
     return 1;
+}
+
+void LibtiffMessages::NoteDamage(const QString& text, bool error) {
+    if (decoding_ && damage_.isEmpty() && converter::IsDataDamage(text.toStdString(), error)) {
+        damage_ = text;
+    }
 }
 
 namespace {
@@ -100,6 +113,11 @@ tmsize_t WriteStream(thandle_t handle, void* buffer, tmsize_t size) {
     if (!stream.writable) {
         return -1;
     }
+    if (size < 0 || stream.position > stream.limit ||
+        static_cast<std::uint64_t>(size) > stream.limit - stream.position) {
+        stream.overLimit = true;
+        return -1;
+    }
     const auto* bytes = static_cast<const char*>(buffer);
     tmsize_t done = 0;
     while (done < size) {
@@ -116,6 +134,7 @@ tmsize_t WriteStream(thandle_t handle, void* buffer, tmsize_t size) {
         done += count;
     }
     stream.position += done;
+    stream.end = std::max(stream.end, stream.position);
     return done;
 }
 

@@ -24,6 +24,11 @@ public:
     // What went wrong: `what` (the step that failed, in our words) with libtiff's error, or
     // with its latest warning when it gave no error.
     QString Reason(const QString& what) const;
+    // A page's pixels are decoded from here on: what libtiff says of their data now, until
+    // the next call, is damage (see converter::IsDataDamage).
+    void StartDecoding();
+    // The first message about damage to the page's data since StartDecoding(), or "".
+    const QString& damage() const { return damage_; }
 
 private:
     // The module (a function or file name) is left out, and so is the file's name where a
@@ -32,6 +37,7 @@ private:
     // libtiff reports a tag it does not know how to read as an error, yet reads on without
     // it; such a tag is never why a page fails, so the real error that may follow is kept.
     static bool IsUnknownTag(const QString& text);
+    void NoteDamage(const QString& text, bool error);
     // Both return "handled", as libtiff's global handlers would print.
     static int RecordError(TIFF*, void* self, const char*, const char* format, va_list arguments);
     static int RecordWarning(TIFF*, void* self, const char*, const char* format, va_list arguments);
@@ -40,6 +46,8 @@ private:
     QString namePrefix_;
     QString firstError_;
     QString lastWarning_;
+    QString damage_;
+    bool decoding_ = false;
 };
 
 using TiffHandle = std::unique_ptr<TIFF, decltype(&TIFFClose)>;
@@ -55,6 +63,11 @@ struct Stream {
     bool imagingHeader = false;
     std::uint64_t position = 0;
     int systemError = 0;
+    // A written file is never let past `limit` bytes: a write that would take it there fails,
+    // and `overLimit` tells why.
+    std::uint64_t limit = UINT64_MAX;
+    bool overLimit = false;
+    std::uint64_t end = 0;  // of what was written
 };
 
 // A libtiff handle on the stream; what libtiff says about it goes to `messages`.

@@ -79,14 +79,13 @@ double MaxCompressedBytes(const PageLayout& layout, double decoded, double rows)
     return padded * 2 + converter::kCompressedOverhead;
 }
 
-// "N KiB" below a MiB and "N MiB" above, rounded up.
+}  // namespace
+
 QString SizeText(std::uint64_t bytes) {
     const bool small = bytes < (std::uint64_t{1} << 20);
     const std::uint64_t unit = small ? 1024 : std::uint64_t{1} << 20;
     return QString("%1 %2").arg((bytes + unit - 1) / unit).arg(small ? "KiB" : "MiB");
 }
-
-}  // namespace
 
 bool IsJpegYCbCr(const PageLayout& layout) {
     return layout.photometric == PHOTOMETRIC_YCBCR && layout.compression == COMPRESSION_JPEG;

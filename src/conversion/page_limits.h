@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tiffio.h>
+#include <QString>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -50,6 +51,9 @@ struct PageLayout {
 };
 
 bool IsJpegYCbCr(const PageLayout& layout);
+
+// "N KiB" below a MiB and "N MiB" above, rounded up.
+QString SizeText(std::uint64_t bytes);
 
 // Reads the current directory's layout; the failure names the page.
 std::optional<ReaderFailure> ReadLayout(TIFF* tiff, int page, PageLayout& layout);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -51,6 +52,9 @@ std::optional<ReaderFailure> OpenSource(const QString& path, SourceFile& source)
         return AccessError("the path names no regular file");
     }
     source.size = static_cast<std::uint64_t>(status.st_size);
+    // Some file systems (FUSE ones among them) give no block count at all; the size stands in.
+    const std::uint64_t allocated = static_cast<std::uint64_t>(status.st_blocks) * 512;
+    source.bytesOnDisk = status.st_blocks > 0 ? std::min(source.size, allocated) : source.size;
     source.device = status.st_dev;
     source.inode = status.st_ino;
 

@@ -15,6 +15,8 @@ namespace vellumax::reader {
 struct SourceFile {
     FileDescriptor descriptor;
     std::uint64_t size = 0;
+    // What the file takes on its disk: less than its size when it is sparse, and never more.
+    std::uint64_t bytesOnDisk = 0;
     dev_t device = 0;
     ino_t inode = 0;
     bool imagingHeader = false;
@@ -37,6 +39,10 @@ public:
     std::uint64_t fileSize() const { return stream_.size; }
     // `what` says which step failed; libtiff's words, when it has any, tell why.
     ReaderFailure Failure(const QString& what) const;
+    // See LibtiffMessages: the current page's pixels are decoded from here on, and what
+    // libtiff said of damage to their data since.
+    void StartDecoding() { messages_.StartDecoding(); }
+    const QString& damage() const { return messages_.damage(); }
 
 private:
     Stream stream_;

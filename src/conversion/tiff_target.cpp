@@ -16,9 +16,14 @@ namespace {
 constexpr std::uint64_t kStripBytes = 256 * 1024;
 
 // The compressions the page converter reads itself, so that their strips can go over as stored.
+// Uncompressed strips are written compressed instead: a page that declares a gibibyte of them
+// may be a hole in a sparse file, or one block that every strip points at.
 constexpr std::array kCopiedCompressions = {
-    COMPRESSION_NONE, COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3,     COMPRESSION_CCITTFAX4,
-    COMPRESSION_LZW,  COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE};
+    COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3,     COMPRESSION_CCITTFAX4, COMPRESSION_LZW,
+    COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE};
+
+// Classic TIFF addresses its file with 32-bit offsets.
+constexpr std::uint64_t kClassicTiffBytes = std::uint64_t{1} << 32;
 
 // Resolutions go over only when a rational can carry them; a wild value is dropped.
 void CopyResolution(TIFF* in, TIFF* out) {
@@ -70,44 +75,78 @@ bool WriteCopiedPageTags(TIFF* in, TIFF* out, const PageLayout& layout, int page
 
 }  // namespace
 
-TargetWriting::TargetWriting(int descriptor, const QByteArray& name)
-    : stream_{descriptor, 0, true, false},
+TargetWriting::TargetWriting(int descriptor, const QByteArray& name, std::uint64_t plainBytes,
+                             std::uint64_t limit, std::uint64_t sourceBytesOnDisk)
+    : stream_{descriptor, 0, true, false, 0, 0, limit},
       messages_(name),
-      tiff_(OpenTiff(name, "wl", stream_, messages_), &TIFFClose) {}
+      plainBytes_(plainBytes),
+      sourceBytesOnDisk_(sourceBytesOnDisk),
+      tiff_(OpenTiff(name, limit >= kClassicTiffBytes ? "wl8" : "wl", stream_, messages_),
+            &TIFFClose) {}
+
+bool TargetWriting::Compresses(const PageLayout& layout) const {
+    // Each page's directory is written before the next page starts: the end of the file is
+    // where the data written so far ends.
+    const std::uint64_t decoded = layout.outputRowBytes() * layout.height;
+    return stream_.end > plainBytes_ || decoded > plainBytes_ - stream_.end;
+}
 
 bool TargetWriting::Finish() {
     tiff_.reset();  // writes whatever libtiff still holds
-    return stream_.systemError == 0 && !messages_.hasError();
+    return stream_.systemError == 0 && !stream_.overLimit && !messages_.hasError();
 }
 
 ReaderFailure TargetWriting::Failure() const {
+    if (stream_.overLimit) {
+        return TooLarge(QString("page %1 would take the converted document past %2, the most a "
+                                "document of %3 on disk may take")
+                            .arg(page_)
+                            .arg(SizeText(stream_.limit))
+                            .arg(SizeText(sourceBytesOnDisk_)));
+    }
     if (stream_.systemError != 0) {
         return AccessError(SystemReason(stream_.systemError, FileAccess::Write));
     }
     return AccessError(messages_.Reason("the converted document cannot be written"));
 }
 
-bool WritePageTags(TIFF* in, TIFF* out, const PageLayout& layout, int page, int pageCount) {
+bool WritePageTags(TIFF* in, TIFF* out, const PageLayout& layout, int page, int pageCount,
+                   bool compressed) {
     const bool bilevel = layout.kind == PageKind::Bilevel;
     const std::uint16_t photometric = bilevel                         ? layout.photometric
                                       : layout.kind == PageKind::Grey ? PHOTOMETRIC_MINISBLACK
                                                                       : PHOTOMETRIC_RGB;
     const auto rowsPerStrip = static_cast<std::uint32_t>(
         std::clamp<std::uint64_t>(kStripBytes / layout.outputRowBytes(), 1, layout.height));
-    const bool written = TIFFSetField(out, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) &&
-                         TIFFSetField(out, TIFFTAG_IMAGEWIDTH, layout.width) &&
-                         TIFFSetField(out, TIFFTAG_IMAGELENGTH, layout.height) &&
-                         TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, layout.outputBits()) &&
-                         TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, layout.outputSamples()) &&
-                         TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-                         TIFFSetField(out, TIFFTAG_PHOTOMETRIC, photometric) &&
-                         TIFFSetField(out, TIFFTAG_COMPRESSION,
-                                      bilevel ? COMPRESSION_CCITTFAX4 : COMPRESSION_NONE) &&
-                         TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) &&
-                         TIFFSetField(out, TIFFTAG_ORIENTATION, layout.orientation) &&
-                         TIFFSetField(out, TIFFTAG_PAGENUMBER, page - 1, pageCount);
+    const std::uint16_t compression = bilevel      ? COMPRESSION_CCITTFAX4
+                                      : compressed ? WrittenCompression()
+                                                   : COMPRESSION_NONE;
+    bool written = TIFFSetField(out, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) &&
+                   TIFFSetField(out, TIFFTAG_IMAGEWIDTH, layout.width) &&
+                   TIFFSetField(out, TIFFTAG_IMAGELENGTH, layout.height) &&
+                   TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, layout.outputBits()) &&
+                   TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, layout.outputSamples()) &&
+                   TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+                   TIFFSetField(out, TIFFTAG_PHOTOMETRIC, photometric) &&
+                   TIFFSetField(out, TIFFTAG_COMPRESSION, compression) &&
+                   TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) &&
+                   TIFFSetField(out, TIFFTAG_ORIENTATION, layout.orientation) &&
+                   TIFFSetField(out, TIFFTAG_PAGENUMBER, page - 1, pageCount);
+    if (compression == COMPRESSION_ZSTD) {
+        written = written && TIFFSetField(out, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
+                  TIFFSetField(out, TIFFTAG_ZSTD_LEVEL, 1);
+    } else if (compression == COMPRESSION_ADOBE_DEFLATE) {
+        written = written && TIFFSetField(out, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
+                  TIFFSetField(out, TIFFTAG_ZIPQUALITY, 1);
+    }
     CopyResolution(in, out);
     return written;
+}
+
+std::uint16_t WrittenCompression() {
+    static const std::uint16_t compression =
+        TIFFIsCODECConfigured(COMPRESSION_ZSTD) ? COMPRESSION_ZSTD : COMPRESSION_ADOBE_DEFLATE;
+    return compression;
 }
 
 bool CanCopyStrips(const PageLayout& layout) {

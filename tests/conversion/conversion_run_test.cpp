@@ -19,6 +19,11 @@
 #include "test_support.h"
 
 namespace vellumax {
+
+inline void PrintTo(const OutputFormat& format, std::ostream* out) {
+    *out << format.name;
+}
+
 namespace {
 
 using testing::JpegSize;
@@ -41,6 +46,7 @@ public:
     bool SaveToFolder() const override { return saveToFolder; }
     bool SaveBesideSource() const override { return !saveToFolder; }
     int Quality() const override { return 85; }
+    OutputFormat Format() const override { return format; }
     void DocumentFinished(const DocumentOutcome& outcome) override {
         outcomes << outcome;
         if (onDocumentFinished) {
@@ -53,6 +59,7 @@ public:
     QStringList texts;
     QString outputFolder;
     bool saveToFolder = true;
+    OutputFormat format = kJpegFormat;
     std::function<void()> onProgressText;
     QList<DocumentOutcome> outcomes;
     std::function<void()> onDocumentFinished;
@@ -373,6 +380,50 @@ TEST_F(ConversionRunTest, PagesKeepTheirOwnNumbersWhenOneCannotBeConverted) {
                   "not say how its samples are coloured)) ");
     EXPECT_EQ(OutputNames(), QStringList({"ledger_1.jpg", "ledger_2.jpg", "ledger_4.jpg"}));
     EXPECT_EQ(JpegSize(output.path() + "/ledger_4.jpg"), QSize(24, 12));
+}
+
+// A page libtiff decoded past damage (a flipped bit in its G4 strip) is delivered, and its
+// document listed with the page and libtiff's reason, in every format.
+class KeptWithDamageRunTest : public ConversionRunTest,
+                              public ::testing::WithParamInterface<OutputFormat> {};
+
+TEST_P(KeptWithDamageRunTest, TheDocumentIsListedWithThePageAndWhy) {
+    imaging = DocumentReaderFactory();
+    view.format = GetParam();
+    const QString path = sources.path() + "/scan.mdi";
+    testing::WriteBilevelDocument(path, 3, QSize(400, 300));
+    testing::FlipCodedBit(path, 2, 0);
+    list.Append(path);
+    Convert();
+    EXPECT_EQ(FailureLines(),
+              QStringList{path + " (321 (page 2 kept with damage: Bad code word at line 5 of "
+                                 "strip 0 (x 92))) "});
+    const QString extension = GetParam().extension;
+    const QStringList outputs =
+        GetParam().perPage
+            ? QStringList({"scan_1." + extension, "scan_2." + extension, "scan_3." + extension})
+            : QStringList({"scan." + extension});
+    EXPECT_EQ(OutputNames(), outputs);
+    ASSERT_EQ(view.outcomes.size(), 1);
+    EXPECT_EQ(view.outcomes[0].outputs.size(), outputs.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, KeptWithDamageRunTest, ::testing::ValuesIn(kOutputFormats),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A page too large for its strips to be copied is decoded by the reader, which notes the damage
+// for the converter to report.
+TEST_F(ConversionRunTest, DamageTheReaderDecodedPastIsListedToo) {
+    imaging = DocumentReaderFactory();
+    const QString path = sources.path() + "/scan.mdi";
+    testing::WriteBilevelDocument(path, 2, QSize(4096, 2100));
+    testing::FlipCodedBit(path, 2, 0);
+    list.Append(path);
+    Convert();
+    EXPECT_TRUE(FailureLines().value(0).startsWith(
+        path + " (321 (page 2 kept with damage: Bad code word at line "))
+        << ClosingMessage().toStdString();
+    EXPECT_EQ(OutputNames(), QStringList({"scan_1.jpg", "scan_2.jpg"}));
 }
 
 // Two documents of one name in one run: the second is refused rather than overwriting the

@@ -5,14 +5,18 @@
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "conversion/tiff_target.h"
+#include "test_documents.h"
 #include "test_support.h"
 
 namespace vellumax {
@@ -577,6 +581,267 @@ TEST_F(ReaderTest, RefusesAPageOverOneGibibyteWithoutDecodingIt) {
     ExpectFailure(Save(In("huge.tif"), In("out.tif")), 7,
                   "Out of memory: page 1 is 40000 x 40000 pixels, which needs more than 1 GiB");
     EXPECT_EQ(Entries(), QStringList{"huge.tif"});
+}
+
+// ---- What one document may put in the work folder, whatever its pages declare.
+
+// Grey pages of `width` x `height` whose strips of 512 rows hold nothing but zeros, in
+// `compression`. With `oneBlock` every strip of every page points at the first page's first
+// strip, as in a file made to fill the disk.
+void WriteBlankGreyDocument(const QString& path, int pages, std::uint32_t width,
+                            std::uint32_t height, std::uint16_t compression, bool oneBlock) {
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tiff, nullptr);
+    std::vector<std::uint8_t> row(width, 0);
+    for (int page = 0; page < pages; ++page) {
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 512);
+        // Strips of zeros, each the same; only the first is encoded.
+        const std::vector<std::uint8_t> strip(std::size_t{width} * 512, 0);
+        const tmsize_t first = TIFFWriteEncodedStrip(
+            tiff, 0, const_cast<std::uint8_t*>(strip.data()), static_cast<tmsize_t>(strip.size()));
+        ASSERT_GT(first, 0);
+        for (std::uint32_t index = 1; index < (height + 511) / 512; ++index) {
+            const std::uint32_t rows = std::min<std::uint32_t>(512, height - index * 512);
+            ASSERT_GT(TIFFWriteEncodedStrip(tiff, index, const_cast<std::uint8_t*>(strip.data()),
+                                            static_cast<tmsize_t>(std::size_t{width} * rows)),
+                      0);
+        }
+        ASSERT_TRUE(TIFFWriteDirectory(tiff));
+    }
+    TIFFClose(tiff);
+    if (!oneBlock) {
+        return;
+    }
+    QByteArray bytes = Contents(path);
+    std::uint32_t first = 0;
+    for (const std::uint32_t directory : Directories(bytes)) {
+        for (std::uint16_t entry = 0; entry < EntryCount(bytes, directory); ++entry) {
+            const std::uint32_t at = directory + 2 + 12 * entry;
+            std::uint16_t tag = 0;
+            std::memcpy(&tag, bytes.constData() + at, 2);
+            if (tag != TIFFTAG_STRIPOFFSETS) {
+                continue;
+            }
+            const std::uint32_t list = Word(bytes, at + 8);
+            first = first != 0 ? first : Word(bytes, list);
+            for (std::uint32_t strip = 0; strip < Word(bytes, at + 4); ++strip) {
+                SetWord(bytes, list + 4 * strip, first);
+            }
+        }
+    }
+    Store(path, bytes);
+}
+
+QByteArray Header(const QString& path) {
+    return Contents(path).left(4);
+}
+
+struct PageForm {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t compression = 0;
+    QString description;
+};
+
+// Each page's size and compression, without reading its pixels.
+std::vector<PageForm> Forms(const QString& path) {
+    std::vector<PageForm> forms;
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (tiff == nullptr) {
+        return forms;
+    }
+    do {
+        PageForm form;
+        const char* description = nullptr;
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &form.width);
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &form.height);
+        TIFFGetField(tiff, TIFFTAG_COMPRESSION, &form.compression);
+        if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description)) {
+            form.description = QString::fromUtf8(description);
+        }
+        forms.push_back(form);
+    } while (TIFFReadDirectory(tiff));
+    TIFFClose(tiff);
+    return forms;
+}
+
+// The case of the issue at a quarter of its size: pages of 16384 x 16400 grey (256.3 MiB
+// decoded, beyond the 256 MiB written as decoded) that all point at one block of zeros.
+TEST_F(ReaderTest, PagesThatAllPointAtOneBlockOfZerosTakeNextToNothing) {
+    WriteBlankGreyDocument(In("blank.tif"), 2, 16384, 16400, COMPRESSION_ADOBE_DEFLATE, true);
+    ASSERT_LT(QFileInfo(In("blank.tif")).size(), 1 << 20);
+
+    ASSERT_EQ(Save(In("blank.tif"), In("out.tif")), std::nullopt);
+
+    // 513 MiB when the pages were written as decoded.
+    EXPECT_LT(QFileInfo(In("out.tif")).size(), 1 << 20);
+    const auto forms = Forms(In("out.tif"));
+    ASSERT_EQ(forms.size(), 2u);
+    for (const PageForm& form : forms) {
+        EXPECT_EQ(form.height, 16400u);
+        EXPECT_EQ(form.compression, reader::WrittenCompression());
+    }
+}
+
+// Pages go as decoded up to the allowance, and compressed after it; they read back the same.
+TEST_F(ReaderTest, PagesPastThePlainAllowanceAreCompressed) {
+    WriteBlankGreyDocument(In("blank.tif"), 4, 4096, 4096, COMPRESSION_ADOBE_DEFLATE, false);
+    WrittenFileBounds bounds;
+    bounds.plainBytes = 40 << 20;  // two pages of 16 MiB
+
+    ASSERT_EQ(SaveDocumentAsTiff(In("blank.tif"), In("out.tif"), bounds), std::nullopt);
+
+    const auto forms = Forms(In("out.tif"));
+    ASSERT_EQ(forms.size(), 4u);
+    EXPECT_EQ(forms[0].compression, COMPRESSION_NONE);
+    EXPECT_EQ(forms[1].compression, COMPRESSION_NONE);
+    EXPECT_EQ(forms[2].compression, reader::WrittenCompression());
+    EXPECT_EQ(forms[3].compression, reader::WrittenCompression());
+    EXPECT_LT(QFileInfo(In("out.tif")).size(), (32 << 20) + (256 << 10));
+    const auto pages = ReadWritten(In("out.tif"));
+    for (const WrittenPage& page : pages) {
+        for (const auto& row : page.rows) {
+            ASSERT_EQ(std::count(row.begin(), row.end(), 0), 4096);
+        }
+    }
+}
+
+// Uncompressed strips are not copied as they are: they could be a hole in a sparse file, or
+// one block that every strip points at.
+TEST_F(ReaderTest, UncompressedStripsAreNotCopiedAsTheyAre) {
+    WriteBlankGreyDocument(In("blank.tif"), 2, 4096, 4096, COMPRESSION_NONE, true);
+    WrittenFileBounds bounds;
+    bounds.plainBytes = 0;
+
+    ASSERT_EQ(SaveDocumentAsTiff(In("blank.tif"), In("out.tif"), bounds), std::nullopt);
+
+    EXPECT_LT(QFileInfo(In("out.tif")).size(), 256 * 1024);  // 32 MiB when copied
+    const auto forms = Forms(In("out.tif"));
+    ASSERT_EQ(forms.size(), 2u);
+    EXPECT_EQ(forms[1].compression, reader::WrittenCompression());
+}
+
+// Grey pages of 1024 x 1024 noise, which no compression makes smaller.
+void WriteNoiseDocument(const QString& path, int pages) {
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tiff, nullptr);
+    std::uint32_t state = 12345;
+    std::vector<std::uint8_t> row(1024);
+    for (int page = 0; page < pages; ++page) {
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 1024);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 1024);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 64);
+        for (std::uint32_t y = 0; y < 1024; ++y) {
+            for (auto& sample : row) {
+                state = state * 1664525u + 1013904223u;
+                sample = static_cast<std::uint8_t>(state >> 24);
+            }
+            ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), y, 0), 1);
+        }
+        ASSERT_TRUE(TIFFWriteDirectory(tiff));
+    }
+    TIFFClose(tiff);
+}
+
+TEST_F(ReaderTest, TheWrittenFileIsHeldToItsLimit) {
+    WriteNoiseDocument(In("noise.tif"), 3);
+    // Holes in a sparse file take no disk, and count for nothing in the limit.
+    {
+        QFile file(In("noise.tif"));
+        ASSERT_TRUE(file.resize(64 << 20));
+    }
+
+    WrittenFileBounds bounds;
+    bounds.limit = 2 << 20;
+    const auto failure = SaveDocumentAsTiff(In("noise.tif"), In("out.tif"), bounds);
+
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->number, 7);
+    EXPECT_EQ(failure->description,
+              "Out of memory: page 2 would take the converted document past 2 MiB, the most a "
+              "document of 4 MiB on disk may take");
+    EXPECT_EQ(Entries(), QStringList{"noise.tif"}) << "nothing is left";
+    bounds.limit = 4 << 20;
+    ASSERT_EQ(SaveDocumentAsTiff(In("noise.tif"), In("out.tif"), bounds), std::nullopt);
+    EXPECT_EQ(ReadWritten(In("out.tif")).size(), 3u);
+}
+
+TEST_F(ReaderTest, TheLimitIsAGibibyteAnd256BytesForEachByteOnDisk) {
+    constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+    EXPECT_EQ(WrittenFileLimit(0), kGiB);
+    EXPECT_EQ(WrittenFileLimit(16 * 1024), kGiB + 4 * 1024 * 1024);
+    EXPECT_EQ(WrittenFileLimit(100 << 20), kGiB + 25600ull * 1024 * 1024);
+    EXPECT_GT(WrittenFileLimit(UINT64_MAX), kGiB);  // no wrapping
+}
+
+// Classic TIFF addresses 4 GiB at most; a larger limit writes BigTIFF.
+TEST_F(ReaderTest, ALimitPastFourGibibytesWritesBigTiff) {
+    WriteDocument(In("doc.tif"), kRgb, 2);
+
+    WrittenFileBounds bounds;
+    bounds.limit = std::uint64_t{1} << 30;
+    ASSERT_EQ(SaveDocumentAsTiff(In("doc.tif"), In("small.tif"), bounds), std::nullopt);
+    bounds.limit = std::uint64_t{5} << 30;
+    ASSERT_EQ(SaveDocumentAsTiff(In("doc.tif"), In("big.tif"), bounds), std::nullopt);
+
+    EXPECT_EQ(Header(In("small.tif")), QByteArray("II*\0", 4));
+    EXPECT_EQ(Header(In("big.tif")), QByteArray("II+\0", 4));
+    const auto small = ReadWritten(In("small.tif"));
+    const auto big = ReadWritten(In("big.tif"));
+    ASSERT_EQ(big.size(), 2u);
+    EXPECT_EQ(big[1].rows, small[1].rows);
+}
+
+// ---- Pages decoded past damage: libtiff fills in what it cannot read and goes on.
+
+// Bi-level G4 pages of 4096 x 2100 in one strip each, more than 1 MiB decoded: the reader
+// decodes them and writes them anew.
+constexpr QSize kDecodedG4Page(4096, 2100);
+
+QString Description(const QString& path, int page) {
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (tiff == nullptr) {
+        return "(unreadable)";
+    }
+    const char* text = nullptr;
+    const bool set = TIFFSetDirectory(tiff, static_cast<tdir_t>(page - 1)) &&
+                     TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text);
+    const QString description = set ? QString::fromUtf8(text) : QString();
+    TIFFClose(tiff);
+    return description;
+}
+
+TEST_F(ReaderTest, APageDecodedPastDamageIsKeptWithANote) {
+    testing::WriteBilevelDocument(In("scan.tif"), 3, kDecodedG4Page);
+    testing::FlipCodedBit(In("scan.tif"), 2, 0);
+
+    ASSERT_EQ(Save(In("scan.tif"), In("out.tif")), std::nullopt);
+
+    ASSERT_EQ(ReadWritten(In("out.tif")).size(), 3u);
+    EXPECT_EQ(Description(In("out.tif"), 1), "");
+    EXPECT_TRUE(Description(In("out.tif"), 2)
+                    .startsWith("Vellumax: kept with damage: Bad code word at line "))
+        << Description(In("out.tif"), 2).toStdString();
+    EXPECT_EQ(Description(In("out.tif"), 3), "");
+}
+
+TEST_F(ReaderTest, WarningsAboutTagsAreNoDamage) {
+    testing::WriteBilevelDocument(In("scan.tif"), 1, kDecodedG4Page);
+    QByteArray bytes = Contents(In("scan.tif"));
+    // The resolution unit becomes a tag libtiff does not know, out of order.
+    const std::uint16_t unknown = 65000;
+    std::memcpy(bytes.data() + EntryOf(bytes, TIFFTAG_RESOLUTIONUNIT), &unknown, 2);
+    Store(In("scan.tif"), bytes);
+
+    ASSERT_EQ(Save(In("scan.tif"), In("out.tif")), std::nullopt);
+
+    EXPECT_EQ(Description(In("out.tif"), 1), "");
 }
 
 // ---- Targets that cannot be written.

@@ -27,6 +27,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include "test_documents.h"
 #include "test_support.h"
 
 namespace vellumax {
@@ -591,6 +592,139 @@ INSTANTIATE_TEST_SUITE_P(
                        info.param.format;
         return name.replace('-', '_').replace('.', '_').toStdString();
     });
+
+// ---- Pages libtiff decodes past damage: kept, and named with libtiff's reason, in every format.
+
+struct KeptCase {
+    const char* format;
+    QStringList outputs;  // besides the input, "scan.tif"
+};
+
+void PrintTo(const KeptCase& row, std::ostream* out) {
+    *out << row.format;
+}
+
+class KeptWithDamageTest : public ::testing::TestWithParam<KeptCase> {};
+
+// A flipped bit in a page's G4 strip: libtiff fills in what it cannot read and says so. The
+// page is written all the same (as its strip, copied as it is, in TIFF and PDF files), and the
+// converter says which and why, with its own exit status. A clean document says nothing.
+TEST_P(KeptWithDamageTest, AFlippedBitInAG4StripIsKeptAndNamed) {
+    const KeptCase& row = GetParam();
+    QTemporaryDir clean;
+    testing::WriteBilevelDocument(clean.filePath("scan.tif"), 3, QSize(400, 300));
+    const ConverterRun good = Convert(clean.filePath("scan.tif"), row.format);
+    EXPECT_EQ(good.exitCode, 0) << good.errors.toStdString();
+    EXPECT_EQ(good.errors, "");
+
+    QTemporaryDir folder;
+    const QString input = folder.filePath("scan.tif");
+    testing::WriteBilevelDocument(input, 3, QSize(400, 300));
+    testing::FlipCodedBit(input, 2, 0);
+
+    const ConverterRun run = Convert(input, row.format);
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.errors.count('\n'), 1) << run.errors.toStdString();
+    EXPECT_TRUE(run.errors.endsWith(input + ": page 2 kept with damage: Bad code word at line 5 "
+                                            "of strip 0 (x 92)\n"))
+        << run.errors.toStdString();
+    QStringList expected = row.outputs;
+    expected << "scan.tif";
+    expected.sort();
+    EXPECT_EQ(Entries(folder.path()), expected);
+    if (QString(row.format) == "tiff") {
+        EXPECT_EQ(RawStrip(folder.filePath("scan-all.tif"), 1), RawStrip(input, 1))
+            << "the master keeps the strip as it is";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, KeptWithDamageTest,
+    ::testing::Values(KeptCase{"jpeg", {"scan-0001.jpg", "scan-0002.jpg", "scan-0003.jpg"}},
+                      KeptCase{"png", {"scan-0001.png", "scan-0002.png", "scan-0003.png"}},
+                      KeptCase{"tiff", {"scan-all.tif"}}, KeptCase{"pdf", {"scan-all.pdf"}}),
+    [](const auto& info) { return std::string(info.param.format); });
+
+// Every damaged page is named; the first one's reason is given.
+TEST(KeptWithDamage, EveryDamagedPageIsNamedAfterAPageThatFailed) {
+    QTemporaryDir folder;
+    const QString input = folder.filePath("scan.tif");
+    testing::WriteBilevelDocument(input, 4, QSize(400, 300));
+    testing::FlipCodedBit(input, 3, 0);
+    testing::FlipCodedBit(input, 4, 0);
+    DamageSecondPage(input);  // moves page 2's strip past the end: page 2 now fails
+
+    const ConverterRun run = Convert(input, "png");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(
+        run.errors.contains(": page 2: strip 1 lies beyond the end of the file (the file "
+                            "is damaged or cut off); pages 3, 4 kept with damage: "))
+        << run.errors.toStdString();
+    EXPECT_EQ(run.errors.count('\n'), 1) << run.errors.toStdString();
+    EXPECT_EQ(Entries(folder.path()),
+              QStringList({"scan-0001.png", "scan-0003.png", "scan-0004.png", "scan.tif"}));
+}
+
+// The document reader writes pages it decoded past damage with a note; the converter names
+// them just as pages it found damaged itself.
+TEST(KeptWithDamage, ThePagesTheReaderNotedAreNamed) {
+    QTemporaryDir folder;
+    const QString input = folder.filePath("document.tif");
+    TIFF* tiff = TIFFOpen(QFile::encodeName(input).constData(), "w");
+    ASSERT_NE(tiff, nullptr);
+    for (int page = 1; page <= 2; ++page) {
+        if (page == 2) {
+            TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION,
+                         "Vellumax: kept with damage: Premature EOF at line 7 of strip 0 (x 12)");
+        }
+        WritePage(tiff, kKinds[4]);
+    }
+    TIFFClose(tiff);
+
+    for (const char* format : {"jpeg", "tiff"}) {
+        const ConverterRun run = Convert(input, format);
+        EXPECT_EQ(run.exitCode, 3) << format;
+        EXPECT_TRUE(run.errors.endsWith(
+            ": page 2 kept with damage: Premature EOF at line 7 of strip 0 (x 12)\n"))
+            << run.errors.toStdString();
+    }
+}
+
+// What libtiff says of tags (one it does not know, an entry out of order) is no damage to the
+// pixels.
+TEST(KeptWithDamage, WarningsAboutTagsAreNoDamage) {
+    QTemporaryDir folder;
+    const QString input = folder.filePath("document.tif");
+    WriteDocument(input, {kKinds[0], kKinds[4]});
+    QFile file(input);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    // The first page's resolution unit becomes a tag libtiff does not know, out of order.
+    std::uint32_t directory = 0;
+    std::memcpy(&directory, bytes.constData() + 4, 4);
+    std::uint16_t entries = 0;
+    std::memcpy(&entries, bytes.constData() + directory, 2);
+    bool found = false;
+    for (std::uint32_t entry = directory + 2; entry < directory + 2 + entries * 12u; entry += 12) {
+        std::uint16_t tag = 0;
+        std::memcpy(&tag, bytes.constData() + entry, 2);
+        if (tag == TIFFTAG_RESOLUTIONUNIT) {
+            const std::uint16_t unknown = 65000;
+            std::memcpy(bytes.data() + entry, &unknown, 2);
+            found = true;
+        }
+    }
+    ASSERT_TRUE(found);
+    ASSERT_TRUE(file.seek(0));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+    file.close();
+
+    for (const char* format : {"jpeg", "png", "tiff", "pdf"}) {
+        const ConverterRun run = Convert(input, format);
+        EXPECT_EQ(run.exitCode, 0) << format << ": " << run.errors.toStdString();
+        EXPECT_EQ(run.errors, "") << format;
+    }
+}
 
 // ---- Stopped by the watchdog while the document file is being written.
 

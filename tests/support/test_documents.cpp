@@ -4,7 +4,9 @@
 #include <jpeglib.h>
 #include <tiffio.h>
 #include <QFile>
+#include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -65,6 +67,60 @@ void WriteBlankBilevelDocument(const QString& path, int pages, QSize size) {
         ASSERT_EQ(TIFFWriteDirectory(tiff), 1);
     }
     TIFFClose(tiff);
+}
+
+void WriteBilevelDocument(const QString& path, int pages, QSize size, int rowsPerStrip) {
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tiff, nullptr) << path.toStdString();
+    const auto width = static_cast<std::uint32_t>(size.width());
+    // Lines 12 rows apart of 8-row "words" with gaps, each page shifted by a row.
+    const auto black = [](std::uint32_t x, std::uint32_t y) {
+        const std::uint32_t line = y / 12;
+        const std::uint32_t shifted = x + line * 7;
+        return y % 12 < 8 && shifted % 23 < 17 && (shifted / 23 * 5 + line) % 4 != 0 &&
+               (x / 3 + y % 12) % 5 != 0;
+    };
+    for (int page = 0; page < pages; ++page) {
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, size.width());
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, size.height());
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip > 0 ? rowsPerStrip : size.height());
+        TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 300.0);
+        TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 300.0);
+        TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        std::vector<unsigned char> row((width + 7) / 8);
+        for (int y = 0; y < size.height(); ++y) {
+            std::fill(row.begin(), row.end(), 0);
+            for (std::uint32_t x = 0; x < width; ++x) {
+                if (black(x, static_cast<std::uint32_t>(y + page))) {
+                    row[x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
+                }
+            }
+            ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0), 1);
+        }
+        ASSERT_EQ(TIFFWriteDirectory(tiff), 1);
+    }
+    TIFFClose(tiff);
+}
+
+void FlipCodedBit(const QString& path, int page, int bit) {
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    ASSERT_NE(tiff, nullptr) << path.toStdString();
+    ASSERT_TRUE(TIFFSetDirectory(tiff, static_cast<tdir_t>(page - 1)));
+    const std::uint64_t offset = TIFFGetStrileOffset(tiff, 0);
+    ASSERT_LT(static_cast<std::uint64_t>(bit / 8), TIFFGetStrileByteCount(tiff, 0));
+    TIFFClose(tiff);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.seek(static_cast<qint64>(offset) + bit / 8));
+    char byte = 0;
+    ASSERT_TRUE(file.getChar(&byte));
+    byte = static_cast<char>(byte ^ (0x80 >> (bit % 8)));
+    ASSERT_TRUE(file.seek(static_cast<qint64>(offset) + bit / 8));
+    ASSERT_TRUE(file.putChar(byte));
 }
 
 void WriteDocumentWithABadThirdPage(const QString& path) {

@@ -14,6 +14,14 @@ void WriteGreyDocument(const QString& path, const QList<QSize>& pages, bool imag
 // large, and slow to turn into JPEG when large.
 void WriteBlankBilevelDocument(const QString& path, int pages, QSize size);
 
+// Writes a TIFF document of bi-level CCITT G4 pages that show lines of "words", `rowsPerStrip`
+// rows to a strip (0: each page in one strip).
+void WriteBilevelDocument(const QString& path, int pages, QSize size, int rowsPerStrip = 0);
+
+// Flips one bit of the coded data of `page` (from 1): bit `bit` from the start of its first
+// strip, the most significant bit of a byte first.
+void FlipCodedBit(const QString& path, int page, int bit);
+
 // Writes four grey pages of widths 21 to 24 and 12 rows; the third does not say how its samples
 // are coloured, so no picture can be made of it.
 void WriteDocumentWithABadThirdPage(const QString& path);
