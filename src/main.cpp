@@ -51,5 +51,5 @@ int main(int argc, char* argv[]) {
     // What killed runs left behind goes now; a window closed during a run leaves its folder too.
     vellumax::RemoveAbandonedWorkFolders();
     return vellumax::OpensWindow(ArgumentsOf(argc, argv)) ? RunWindow(argc, argv)
-                                                         : RunCommandLine(argc, argv);
+                                                          : RunCommandLine(argc, argv);
 }

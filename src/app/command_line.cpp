@@ -414,8 +414,8 @@ QStringList DocumentsOnce(const FileList& list, const RunReport* report,
 // Whether the earlier line shows the document done as this run would do it: exactly the files
 // its pages give under this run's options, at its quality, each still as recorded, from the
 // same source.
-bool DoneAsRecorded(const QJsonObject& earlier, const ConversionView& view,
-                    const QString& document, bool verify) {
+bool DoneAsRecorded(const QJsonObject& earlier, const ConversionView& view, const QString& document,
+                    bool verify) {
     const OutputFormat format = view.Format();
     if (earlier["format"] != format.name ||
         (format.usesQuality && earlier["quality"] != view.Quality())) {
@@ -449,8 +449,7 @@ void Narrow(const ConvertCommand& command, FileList& list, ConsoleView& view, Ru
     list.Clear();
     for (const QString& document : std::as_const(documents)) {
         const auto line = converted.constFind(AbsolutePath(document));
-        if (line != converted.constEnd() &&
-            DoneAsRecorded(*line, view, document, command.verify)) {
+        if (line != converted.constEnd() && DoneAsRecorded(*line, view, document, command.verify)) {
             report->Skipped(*line, command.verify);
             continue;
         }

@@ -24,8 +24,8 @@ struct ConvertCommand {
     QString filesFrom;          // more paths, one a line; "-" for standard input
     bool nulSeparated = false;  // ... each ended by a NUL instead
     Shard shard;
-    QString reportFile;  // empty: no report
-    QString resumeFile;  // empty: convert everything
+    QString reportFile;   // empty: no report
+    QString resumeFile;   // empty: convert everything
     bool verify = false;  // resuming, hash every file rather than trust unchanged sizes and times
 };
 struct HelpCommand {};

@@ -14,8 +14,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShortcut>
 #include <QScreen>
+#include <QShortcut>
 #include <QSlider>
 #include <QStyleOptionFrame>
 #include <QTreeView>
@@ -97,8 +97,8 @@ protected:
         option.frameShape = frame_->frameShape();
         option.lineWidth = frame_->lineWidth();
         option.midLineWidth = frame_->midLineWidth();
-        option.state |= frame_->frameShadow() == QFrame::Sunken ? QStyle::State_Sunken
-                                                                 : QStyle::State_Raised;
+        option.state |=
+            frame_->frameShadow() == QFrame::Sunken ? QStyle::State_Sunken : QStyle::State_Raised;
         style()->drawControl(QStyle::CE_ShapedFrame, &option, &painter, frame_);
     }
     bool eventFilter(QObject* /*watched*/, QEvent* event) override {
@@ -514,14 +514,14 @@ void MainWindow::PushButton4_Click() {
     bool stop = false;
     QShortcut escape(Qt::Key_Escape, this);
     connect(&escape, &QShortcut::activated, this, [&stop] { stop = true; });
-    WalkWatch watch{[this](int folders, int files) {
-                        ProgressBar1->setFormat(QString("Searching: %1 folders, %2 files found")
-                                                    .arg(folders)
-                                                    .arg(files));
-                    },
-                    [&stop] { return stop; }};
-    AddAllFilesInFolder(*fileList_, dialogs_, [this](int pointer) { setMousePointer(pointer); },
-                        &watch);
+    WalkWatch watch{
+        [this](int folders, int files) {
+            ProgressBar1->setFormat(
+                QString("Searching: %1 folders, %2 files found").arg(folders).arg(files));
+        },
+        [&stop] { return stop; }};
+    AddAllFilesInFolder(
+        *fileList_, dialogs_, [this](int pointer) { setMousePointer(pointer); }, &watch);
     ProgressBar1->setFormat(shownBefore);
 }
 

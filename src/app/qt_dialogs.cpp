@@ -1,20 +1,20 @@
 #include "app/qt_dialogs.h"
 
-#include <QDesktopServices>
-#include <QFileDialog>
-#include <QInputDialog>
-#include <QDialog>
 #include <QAbstractButton>
+#include <QDesktopServices>
+#include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <QUrl>
 
 #include "platform/path_helpers.h"
 

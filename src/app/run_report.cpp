@@ -82,7 +82,8 @@ QJsonObject FileFacts(const QString& path) {
 bool AsRecorded(const QJsonObject& recorded, const QString& path, bool verify) {
     struct stat info {};
     if (!verify && ::stat(NativePath(path).constData(), &info) == 0 &&
-        recorded["size"] == qint64(info.st_size) && recorded["mtime_ns"] == ModificationTime(info)) {
+        recorded["size"] == qint64(info.st_size) &&
+        recorded["mtime_ns"] == ModificationTime(info)) {
         return true;
     }
     const QJsonObject now = FileFacts(path);
@@ -144,8 +145,8 @@ std::optional<QByteArray> ReadAll(int descriptor) {
 
 bool WriteAll(int descriptor, const QByteArray& bytes) {
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t put = ::write(descriptor, bytes.constData() + done,
-                                    static_cast<size_t>(bytes.size() - done));
+        const ssize_t put =
+            ::write(descriptor, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (put < 0 && errno != EINTR) {
             return false;
         }
@@ -179,8 +180,8 @@ std::unique_ptr<RunReport> RunReport::Open(const QString& path, const QString& r
         append = resumed && resumed == report->fileIdentity_;
         int earlier = report->file_.get();
         if (resumed && !append) {
-            report->resumed_ = FileDescriptor(
-                ::open(NativePath(resumePath).constData(), O_RDONLY | O_CLOEXEC));
+            report->resumed_ =
+                FileDescriptor(::open(NativePath(resumePath).constData(), O_RDONLY | O_CLOEXEC));
             earlier = report->resumed_.get();
             error = earlier < 0 ? SystemReason(errno) : Lock(earlier, F_RDLCK);
             if (!error.isEmpty()) {

@@ -108,12 +108,12 @@ private:
     ErrorReport report_;
     bool isConverting_ = false;
     RunSummary lastRun_;
-    QString workFailure_;                // why the run has no work folder, as a failure text
-    QHash<QString, QString> delivered_;  // files written in this run, and their sources
+    QString workFailure_;                     // why the run has no work folder, as a failure text
+    QHash<QString, QString> delivered_;       // files written in this run, and their sources
     QHash<QString, QString> deliveredFiles_;  // the same, by IdentityKey, for names that fold
-    QSet<QString> sources_;              // the documents this run converts
-    QSet<QString> preparedFolders_;      // output folders cleared of killed runs' copies
-    DocumentOutcome current_;            // the document being converted
+    QSet<QString> sources_;                   // the documents this run converts
+    QSet<QString> preparedFolders_;           // output folders cleared of killed runs' copies
+    DocumentOutcome current_;                 // the document being converted
 };
 
 }  // namespace vellumax

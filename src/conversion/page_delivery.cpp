@@ -61,16 +61,15 @@ constexpr char kSourceMark[] = "user.vellumax.source";
 // Marks the page with its document; a file system without extended attributes keeps no mark,
 // and its pages are then told apart within a run and by the run's report only.
 void MarkSource(int descriptor, const QByteArray& source) {
-    ::fsetxattr(descriptor, kSourceMark, source.constData(), static_cast<size_t>(source.size()),
-                0);
+    ::fsetxattr(descriptor, kSourceMark, source.constData(), static_cast<size_t>(source.size()), 0);
 }
 
 // The document the file at `target` was written for; empty for a file without our mark, and
 // for a link, which is never followed.
 QByteArray SourceMarkOf(const QByteArray& target) {
     QByteArray mark(4096, Qt::Uninitialized);
-    const ssize_t size = ::lgetxattr(target.constData(), kSourceMark, mark.data(),
-                                     static_cast<size_t>(mark.size()));
+    const ssize_t size =
+        ::lgetxattr(target.constData(), kSourceMark, mark.data(), static_cast<size_t>(mark.size()));
     return size > 0 ? mark.left(size) : QByteArray();
 }
 
@@ -79,8 +78,7 @@ QByteArray SourceMarkOf(const QByteArray& target) {
 // the other sees the mark of the page that took it.
 int PlaceAt(const QByteArray& from, const QByteArray& to, const QByteArray& source,
             QString& owner) {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) ==
-        0) {
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
         return 0;
     }
     // File systems that cannot refuse to replace (EINVAL) are checked, then written.
@@ -171,8 +169,7 @@ struct OptionsFree {
 
 }  // namespace
 
-int DeliverPage(const QString& page, const QString& target, const QString& source,
-                QString& owner) {
+int DeliverPage(const QString& page, const QString& target, const QString& source, QString& owner) {
     const QByteArray from = NativePath(page);
     const QByteArray to = NativePath(target);
     const QByteArray mark = NativePath(source);
@@ -210,8 +207,7 @@ int SyncFolder(const QString& folder) {
 }
 
 void RemoveAbandonedCopies(const QString& folder) {
-    const std::unique_ptr<DIR, FolderClose> listing(
-        ::opendir(NativePath(folder).constData()));
+    const std::unique_ptr<DIR, FolderClose> listing(::opendir(NativePath(folder).constData()));
     if (!listing) {
         return;
     }

@@ -86,8 +86,8 @@ std::optional<ReaderFailure> OpenSource(const QString& path, SourceFile& source)
 
 std::optional<ReaderFailure> RefuseSourceAsTarget(const SourceFile& source, const QString& target) {
     struct stat status {};
-    if (::stat(NativePath(target).constData(), &status) == 0 &&
-        status.st_dev == source.device && status.st_ino == source.inode) {
+    if (::stat(NativePath(target).constData(), &status) == 0 && status.st_dev == source.device &&
+        status.st_ino == source.inode) {
         return AccessError("the target is the source document itself");
     }
     return std::nullopt;

@@ -5,8 +5,8 @@
 
 #include "filelist/file_list.h"
 #include "platform/dialogs.h"
-#include "platform/event_loop.h"
 #include "platform/error_report.h"
+#include "platform/event_loop.h"
 #include "platform/file_attributes.h"
 #include "platform/folder_walk.h"
 #include "platform/path_helpers.h"
@@ -86,11 +86,10 @@ void AppendFilesOfFolders(FileList& list, const QStringList& folders, const QStr
 }  // namespace
 
 void AddFolderTree(FileList& list, const QString& folder, const QString& pattern, Dialogs& dialogs,
-                   ErrorReport& report, int walkLine, QStringList* unentered,
-                   QStringList* hidden, WalkWatch* watch) {
+                   ErrorReport& report, int walkLine, QStringList* unentered, QStringList* hidden,
+                   WalkWatch* watch) {
     QStringList folders{FolderWithSeparator(folder)};
-    report.Run(walkLine,
-               [&] { GetSubDirectories2016(folders, true, dialogs, unentered, watch); });
+    report.Run(walkLine, [&] { GetSubDirectories2016(folders, true, dialogs, unentered, watch); });
     if (watch != nullptr && watch->stopRequested && watch->stopRequested()) {
         return;
     }

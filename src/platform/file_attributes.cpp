@@ -4,8 +4,8 @@
 #include <QFile>
 #include <cerrno>
 
-#include "platform/runtime_error.h"
 #include "platform/path_helpers.h"
+#include "platform/runtime_error.h"
 
 namespace vellumax {
 

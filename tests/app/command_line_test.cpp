@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
@@ -15,8 +16,6 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QThread>
-#include <fcntl.h>
-#include <QCoreApplication>
 #include <csignal>
 #include <functional>
 
@@ -731,8 +730,8 @@ TEST_F(ProgramTest, ShardsAreDisjointCoverEveryDocumentAndStayPut) {
         QMap<QString, QStringList> shareOf;
         for (const QString shard : {"1/3", "2/3", "3/3"}) {
             const QString report = out.path() + "/shard" + shard.left(1) + ".jsonl";
-            const Result result = Run({"--convert", "--shard", shard, "--report", report,
-                                       in.path(), in.path() + "/box1/../box1/scan1.mdi"});
+            const Result result = Run({"--convert", "--shard", shard, "--report", report, in.path(),
+                                       in.path() + "/box1/../box1/scan1.mdi"});
             EXPECT_EQ(result.status, 0) << result.errors.toStdString();
             shareOf[shard] = SourcesOfLastRun(ReportLines(report), "converted");
         }
@@ -902,10 +901,11 @@ TEST_F(ProgramTest, TheReportIsNeverWrittenThroughALinkOrByTwoRuns) {
     const QString dangling = out.path() + "/dangling.jsonl";
     ASSERT_EQ(::symlink("nowhere.txt", QFile::encodeName(dangling)), 0);
     for (const QString& report : {link, dangling}) {
-        const Result result = Run({"--convert", "--resume", report, "--out", out.path(), in.path()});
+        const Result result =
+            Run({"--convert", "--resume", report, "--out", out.path(), in.path()});
         EXPECT_EQ(result.status, 2);
-        EXPECT_EQ(result.errors, "vellumax: cannot write the report " + report +
-                                     ": it is a symbolic link\n");
+        EXPECT_EQ(result.errors,
+                  "vellumax: cannot write the report " + report + ": it is a symbolic link\n");
     }
     EXPECT_FALSE(QFile::exists(out.path() + "/nowhere.txt"));
 
@@ -913,10 +913,10 @@ TEST_F(ProgramTest, TheReportIsNeverWrittenThroughALinkOrByTwoRuns) {
     ASSERT_EQ(Run({"--convert", "--report", report, "--out", out.path(), in.path()}).status, 0);
     const QString second = out.path() + "/second-name.jsonl";
     ASSERT_EQ(::link(QFile::encodeName(report), QFile::encodeName(second)), 0);
-    EXPECT_EQ(Run({"--convert", "--resume", report, "--report", second, "--out", out.path(),
-                   in.path()})
-                  .status,
-              0);
+    EXPECT_EQ(
+        Run({"--convert", "--resume", report, "--report", second, "--out", out.path(), in.path()})
+            .status,
+        0);
     const QList<QJsonObject> lines = ReportLines(report);
     EXPECT_EQ(lines.size(), 5) << "both runs' lines, the second skipping its document";
     EXPECT_EQ(lines.last()["skipped"], 1);
@@ -981,9 +981,8 @@ TEST_P(ResumeRecordTest, ADocumentWithoutItsFilesIsConvertedAgain) {
 INSTANTIATE_TEST_SUITE_P(
     Edits, ResumeRecordTest,
     ::testing::Values(
-        RecordCase{"no_outputs",
-                   [](QJsonObject& line, const QString&) { line["outputs"] = {}; },
-                   {}},
+        RecordCase{
+            "no_outputs", [](QJsonObject& line, const QString&) { line["outputs"] = {}; }, {}},
         RecordCase{"unrelated_output",
                    [](QJsonObject& line, const QString& unrelated) {
                        line["outputs"] = QJsonArray{QJsonObject{
@@ -1004,11 +1003,11 @@ TEST_F(ProgramTest, AReportThatCannotBeWrittenGivesTheSystemsReason) {
         Document(QString(200, 'a') + QString::number(document) + ".mdi");
     }
     QTemporaryDir small;
-    const Result result = RunCommand(
-        {"unshare", "--mount", "sh", "-c",
-         "mount -t tmpfs -o size=4k tmpfs \"$0\" || exit 3; exec \"$@\"", small.path(),
-         VELLUMAX_PROGRAM, "--convert", "--report", small.path() + "/report.jsonl", "--out",
-         out.path(), in.path()});
+    const Result result =
+        RunCommand({"unshare", "--mount", "sh", "-c",
+                    "mount -t tmpfs -o size=4k tmpfs \"$0\" || exit 3; exec \"$@\"", small.path(),
+                    VELLUMAX_PROGRAM, "--convert", "--report", small.path() + "/report.jsonl",
+                    "--out", out.path(), in.path()});
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(result.errors.contains("is incomplete: No space left on device"))
         << result.errors.toStdString();
@@ -1029,7 +1028,7 @@ TEST_F(ProgramTest, NamesThatAreNotUtf8ConvertLikeAnyOther) {
     renamed(in.path() + "/broken.mdi", "bad\xe9.mdi");
     Document(".hidden.mdi");
     const QString report = out.path() + "/report.jsonl";
-    const QStringList arguments{"--convert", "--tree", "--resume", report,
+    const QStringList arguments{"--convert", "--tree",   "--resume", report,
                                 "--out",     out.path(), in.path()};
     const Result first = Run(arguments);
     EXPECT_EQ(first.status, 1);
@@ -1046,7 +1045,8 @@ TEST_F(ProgramTest, NamesThatAreNotUtf8ConvertLikeAnyOther) {
 
     // Given as an argument, through a shell, as bytes no text holds.
     const Result given = RunCommand(
-        {"/bin/sh", "-c", "exec \"$0\" --convert --format tiff --out \"$1\" \"$1\"/lat\"$(printf '\\351')\".mdi",
+        {"/bin/sh", "-c",
+         "exec \"$0\" --convert --format tiff --out \"$1\" \"$1\"/lat\"$(printf '\\351')\".mdi",
          VELLUMAX_PROGRAM, in.path()});
     EXPECT_EQ(given.status, 0) << given.output.toStdString();
     EXPECT_EQ(::access(root + "lat\xe9.tif", F_OK), 0);

@@ -56,9 +56,7 @@ protected:
         QApplication::sendEvent(widget, &move);
     }
 
-    QString ExpectedDesktop() const {
-        return DefaultOutputFolder();
-    }
+    QString ExpectedDesktop() const { return DefaultOutputFolder(); }
 
     TemporaryConfig config;
     ScriptedDialogs dialogs;
@@ -505,7 +503,8 @@ TEST_F(MainWindowTest, TabReachesTheSelectedOptionAndAClickAnywhereOnAnOptionSel
     EXPECT_EQ(focusAfter("Option2", Qt::Key_Backtab), "PushButton3");
 
     auto* option = Find<QRadioButton>("Option1");
-    QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(option->width() - 3, option->height() / 2));
+    QTest::mouseClick(option, Qt::LeftButton, {},
+                      QPoint(option->width() - 3, option->height() / 2));
     EXPECT_TRUE(option->isChecked());
     EXPECT_EQ(focusAfter("PushButton9", Qt::Key_Tab), "Option1");
 }

@@ -19,7 +19,8 @@ TEST(DefaultOutputFolderTest, IsTheNamedDesktopOrElseHome) {
     testing::TemporaryConfig config;
     EXPECT_EQ(DefaultOutputFolder(), home.path() + '/') << "no Desktop folder";
 
-    testing::MakeFile(config.path() + "/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    testing::MakeFile(config.path() + "/user-dirs.dirs",
+                      "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
     QDir(home.path()).mkdir("Schreibtisch");
     EXPECT_EQ(DefaultOutputFolder(), home.path() + "/Schreibtisch/");
     qputenv("HOME", previousHome);

@@ -120,11 +120,14 @@ TEST_F(AddAllTest, AWatchedScanCountsWhatItFindsAndAddsNothingWhenStopped) {
     list.Append("/earlier.mdi");
     QList<QPair<int, int>> counts;
     int stopAfter = -1;
-    WalkWatch watch{[&](int folders, int files) { counts.append({folders, files}); },
+    WalkWatch watch{[&](int folders, int files) {
+                        counts.append({folders, files});
+                    },
                     [&] { return stopAfter >= 0 && counts.size() >= stopAfter; }};
     dialogs.AnswerInput("mdi");
     dialogs.AnswerFolder(root.path());
-    AddAllFilesInFolder(list, dialogs, [](int) {}, &watch);
+    AddAllFilesInFolder(
+        list, dialogs, [](int) {}, &watch);
     EXPECT_EQ(counts.last(), (QPair<int, int>(4, 10))) << "4 folders, 10 documents";
     for (const int stop : {2, 6}) {  // among the folders, among the files
         SCOPED_TRACE(stop);
@@ -135,7 +138,8 @@ TEST_F(AddAllTest, AWatchedScanCountsWhatItFindsAndAddsNothingWhenStopped) {
         stopAfter = stop;
         dialogs.AnswerInput("mdi");
         dialogs.AnswerFolder(root.path());
-        AddAllFilesInFolder(list, dialogs, [](int) {}, &watch);
+        AddAllFilesInFolder(
+            list, dialogs, [](int) {}, &watch);
         EXPECT_EQ(Texts(list), QStringList({"/earlier.mdi"}));
         EXPECT_EQ(counts.size(), stop);
     }

@@ -40,9 +40,9 @@ TEST(StartPathsTest, FilesComeAsGivenAndFoldersBringTheirTreesMdiFiles) {
     ScriptedDialogs dialogs;
     FileList list;
     AddStartPaths(list, {root.path() + "//given.tif", folder, "missing.mdi"}, dialogs);
-    EXPECT_EQ(Texts(list), QStringList({root.path() + "/given.tif", folder + "/a.mdi",
-                                        folder + "/1998/b.mdi",
-                                        QDir::currentPath() + "/missing.mdi"}));
+    EXPECT_EQ(Texts(list),
+              QStringList({root.path() + "/given.tif", folder + "/a.mdi", folder + "/1998/b.mdi",
+                           QDir::currentPath() + "/missing.mdi"}));
     EXPECT_TRUE(dialogs.messages().empty());
 }
 

@@ -334,8 +334,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"\xc5\x82\xc3\xb3"
                                "d\xc5\xba",
                                false},
-                      NameCase{"bad\xff", true},
-                      NameCase{"bad\x81", false}));
+                      NameCase{"bad\xff", true}, NameCase{"bad\x81", false}));
 
 struct UnsafeCase {
     const char* utf8;
@@ -365,10 +364,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UnsafeCase{"\xc4\x80", true},          // U+0100
                       UnsafeCase{"\xf0\x9f\x93\x84", true},  // outside the BMP
                       // Not UTF-8: each such byte is its own code.
-                      UnsafeCase{"bad\xff", false},          // 255
-                      UnsafeCase{"\xc0\xaf", false},         // 192, 175
-                      UnsafeCase{"\xed\xa0\x80", true},      // ..., 128
-                      UnsafeCase{"caf\x9f", true}));         // 159
+                      UnsafeCase{"bad\xff", false},      // 255
+                      UnsafeCase{"\xc0\xaf", false},     // 192, 175
+                      UnsafeCase{"\xed\xa0\x80", true},  // ..., 128
+                      UnsafeCase{"caf\x9f", true}));     // 159
 
 struct WildcardCase {
     const char* name;
