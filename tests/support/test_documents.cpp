@@ -48,18 +48,27 @@ void WriteGreyDocument(const QString& path, const QList<QSize>& pages, bool imag
     }
 }
 
+namespace {
+
+// The tags of a bi-level G4 page of `size`, in strips of `rowsPerStrip` rows.
+void SetBilevelTags(TIFF* tiff, QSize size, int rowsPerStrip) {
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, size.width());
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, size.height());
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+}
+
+}  // namespace
+
 void WriteBlankBilevelDocument(const QString& path, int pages, QSize size) {
     TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
     ASSERT_NE(tiff, nullptr) << path.toStdString();
     const std::vector<unsigned char> row(static_cast<size_t>((size.width() + 7) / 8), 0);
     for (int page = 0; page < pages; ++page) {
-        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, size.width());
-        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, size.height());
-        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
-        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, size.height());
+        SetBilevelTags(tiff, size, size.height());
         for (int y = 0; y < size.height(); ++y) {
             std::vector<unsigned char> copy = row;
             ASSERT_EQ(TIFFWriteScanline(tiff, copy.data(), static_cast<uint32_t>(y), 0), 1);
@@ -81,13 +90,7 @@ void WriteBilevelDocument(const QString& path, int pages, QSize size, int rowsPe
                (x / 3 + y % 12) % 5 != 0;
     };
     for (int page = 0; page < pages; ++page) {
-        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, size.width());
-        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, size.height());
-        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
-        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip > 0 ? rowsPerStrip : size.height());
+        SetBilevelTags(tiff, size, rowsPerStrip > 0 ? rowsPerStrip : size.height());
         TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 300.0);
         TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 300.0);
         TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
