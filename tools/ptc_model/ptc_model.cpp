@@ -13,6 +13,16 @@
 //
 // --check decodes each document through the same whole-page stages and compares every byte with
 // the page decoder's output, which shows that the model decodes as the program does.
+//
+// --agree takes each document with the picture it was coded from and sets the stream's own
+// coefficients (dequantised, before any of the decoder's stages) against the source's, which the
+// same forward stages make of it. Per document, channel and band (the DC, the second level's other
+// fifteen, the first level's subgroups): the slope of the stream's coefficient regressed on the
+// source's, their correlation, the share whose source coefficient rounds (step 480, chroma 960)
+// to the stream's value, and the share the stream codes as non-zero. Then each band's and each
+// place's spread over the documents. Only coefficients whose samples, with what the overlap
+// filters take in, lie inside the page are counted. A coefficient the decoder puts in the wrong
+// place, with the wrong sign or scale, shows as a place whose slope or correlation falls away.
 
 #include <algorithm>
 #include <array>
@@ -22,6 +32,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +44,7 @@
 #include "conversion/ptc/ptc_stream.h"
 #include "conversion/ptc/ptc_transform.h"
 #include "edge_ratio/edge_ratio_meter.h"
+#include "ptc_truth/colour_truth.h"
 
 namespace {
 
@@ -331,13 +344,19 @@ struct CodingChoice {
     double rounding = 0.5;  // 0.5 rounds to the nearest; less widens the zero bin
 };
 
-// Codes a plane forward, quantises it and decodes it with the decoder's stages.
-Plane<std::int32_t> CodeAndDecode(Plane<double> plane, double step, double rounding) {
-    Plane<std::int32_t> coded(plane.width, plane.height, plane.blockRows);
-    const std::vector<Stage> stages = Stages(coded);
+// Every stage the decoder runs, run forward in the opposite order: the plane's samples become
+// the coefficients the decoder would need to rebuild them.
+void Analyse(Plane<double>& plane) {
+    const std::vector<Stage> stages = Stages(plane);
     for (auto stage = stages.rbegin(); stage != stages.rend(); ++stage) {
         RunForward(*stage, plane);
     }
+}
+
+// Codes a plane forward, quantises it and decodes it with the decoder's stages.
+Plane<std::int32_t> CodeAndDecode(Plane<double> plane, double step, double rounding) {
+    Plane<std::int32_t> coded(plane.width, plane.height, plane.blockRows);
+    Analyse(plane);
     for (std::size_t at = 0; at < plane.samples.size(); ++at) {
         const double level = std::floor(std::abs(plane.samples[at]) / step + rounding);
         coded.samples[at] =
@@ -570,9 +589,306 @@ bool Model(const std::string& path, double scale, const CodingChoice& choice) {
     return true;
 }
 
+// The regression of the stream's coefficients on the source's at some places of the grid, and how
+// often the two quantise to the same value. Beside it, the same regression of the source's own
+// coefficients rounded to the nearest step: what a stream that means what the decoder reads,
+// quantised plainly, would reach, so that what quantisation alone takes away is not read as
+// disagreement.
+struct Agreement {
+    double count = 0;
+    double source = 0;
+    double stream = 0;
+    double sourceSquares = 0;
+    double streamSquares = 0;
+    double products = 0;
+    double same = 0;
+    double coded = 0;
+    double nearest = 0;
+    double nearestSquares = 0;
+    double nearestProducts = 0;
+    double nearestCoded = 0;
+
+    void Add(double fromSource, double fromStream, double step) {
+        count += 1;
+        source += fromSource;
+        stream += fromStream;
+        sourceSquares += fromSource * fromSource;
+        streamSquares += fromStream * fromStream;
+        products += fromSource * fromStream;
+        same += std::round(fromSource / step) == fromStream / step;
+        coded += fromStream != 0;
+        const double rounded = std::round(fromSource / step) * step;
+        nearest += rounded;
+        nearestSquares += rounded * rounded;
+        nearestProducts += fromSource * rounded;
+        nearestCoded += rounded != 0;
+    }
+    void Merge(const Agreement& other) {
+        count += other.count;
+        source += other.source;
+        stream += other.stream;
+        sourceSquares += other.sourceSquares;
+        streamSquares += other.streamSquares;
+        products += other.products;
+        same += other.same;
+        coded += other.coded;
+        nearest += other.nearest;
+        nearestSquares += other.nearestSquares;
+        nearestProducts += other.nearestProducts;
+        nearestCoded += other.nearestCoded;
+    }
+    double SourceVariance() const { return sourceSquares - source * source / count; }
+    double StreamVariance() const { return streamSquares - stream * stream / count; }
+    double Covariance() const { return products - source * stream / count; }
+    double Slope() const { return Covariance() / SourceVariance(); }
+    double Correlation() const {
+        return Covariance() / std::sqrt(SourceVariance() * StreamVariance());
+    }
+    double NearestCovariance() const { return nearestProducts - source * nearest / count; }
+    double NearestSlope() const { return NearestCovariance() / SourceVariance(); }
+    double NearestCorrelation() const {
+        const double variance = nearestSquares - nearest * nearest / count;
+        return NearestCovariance() / std::sqrt(SourceVariance() * variance);
+    }
+    // The stream's mean less the source's, in steps.
+    double Offset(double step) const { return (stream - source) / count / step; }
+};
+
+// One channel's agreement by place, rows counted from the bottom: the second level by block of
+// the macroblock (its DC at (0, 0)), the first level by sample of the block (chroma's 4 × 2 blocks
+// use the first two rows).
+struct ChannelAgreement {
+    std::array<Agreement, 16> second;
+    std::array<Agreement, 16> first;
+};
+using SampleAgreement = std::array<ChannelAgreement, 3>;
+
+// The first level's subgroups by place in the block, as the stream codes them (0: the block DC).
+constexpr std::array<int, 16> kSubgroupOf = {0, 1, 2, 3, 1, 1, 2, 3, 2, 2, 3, 4, 3, 3, 4, 4};
+
+// Whether the samples a coefficient is made from lie inside the page: its block or macroblock of
+// `size` samples from `start`, counted from the page's bottom or left, and the `reach` beyond it
+// that the overlap filters take in. Only the far side matters: the padding past the page's top and
+// right is the encoder's and unknown, while the bottom and left edges are the planes' own.
+bool WithinPage(std::uint32_t start, std::uint32_t size, std::uint32_t reach,
+                std::uint32_t extent) {
+    return start - start % size + size + reach <= extent;
+}
+
+void Collect(const Plane<double>& source, Plane<std::int32_t>& stream, std::uint32_t pageRows,
+             std::uint32_t pageColumns, double step, ChannelAgreement& agreement) {
+    const auto blockRows = static_cast<std::uint32_t>(source.blockRows);
+    for (std::uint32_t up = 0; up < pageRows; ++up) {
+        const std::uint32_t row = source.height - 1 - up;
+        for (std::uint32_t column = 0; column < pageColumns; ++column) {
+            const std::uint32_t place = up % blockRows * 4 + column % 4;
+            const bool secondLevel = place == 0;
+            const bool inside = secondLevel
+                                    ? WithinPage(up, 4 * blockRows, 2 * blockRows + 2, pageRows) &&
+                                          WithinPage(column, kMacroblockColumns, 10, pageColumns)
+                                    : WithinPage(up, blockRows, 2, pageRows) &&
+                                          WithinPage(column, kBlockColumns, 2, pageColumns);
+            if (!inside) {
+                continue;
+            }
+            Agreement& at = secondLevel ? agreement.second[up / blockRows % 4 * 4 + column / 4 % 4]
+                                        : agreement.first[place];
+            at.Add(source.samples[std::size_t{row} * source.width + column],
+                   stream.Row(row)[column], step);
+        }
+    }
+}
+
+Picture ToDoubles(const vellumax::tools::RgbPicture& picture) {
+    return {picture.width, picture.height, {picture.rgb.begin(), picture.rgb.end()}};
+}
+
+std::optional<SampleAgreement> Agree(const std::string& document, const std::string& sourcePath) {
+    std::string problem;
+    const auto source = vellumax::tools::ReadPicture(sourcePath, problem);
+    const Bytes bytes = vellumax::tools::ColourStream(document);
+    const auto stream = Stream::Parse(bytes, problem);
+    if (!source || !stream) {
+        std::fprintf(stderr, "%s: %s\n", document.c_str(), problem.c_str());
+        return std::nullopt;
+    }
+    const StreamFrame& frame = stream->frame();
+    if (frame.width != source->width || frame.height != source->height) {
+        std::fprintf(stderr, "%s: not the size of %s\n", document.c_str(), sourcePath.c_str());
+        return std::nullopt;
+    }
+    auto coded = EmptyPlanes(frame.paddedWidth, frame.paddedHeight);
+    if (!PlaceStream(*stream, coded)) {
+        std::fprintf(stderr, "%s: has damaged records\n", document.c_str());
+        return std::nullopt;
+    }
+    std::array<Plane<double>, 3> analysed = ToPlanes(ToDoubles(*source));
+    SampleAgreement agreement;
+    for (int channel = 0; channel < kChannels; ++channel) {
+        Analyse(analysed[channel]);
+        const std::uint32_t shrink = channel ? 2 : 1;
+        Collect(analysed[channel], coded[channel], frame.height / shrink, frame.width / shrink,
+                channel ? 960 : 480, agreement[channel]);
+    }
+    return agreement;
+}
+
+constexpr std::array<const char*, 3> kChannelNames = {"Y", "Co", "Cg"};
+
+// A channel's places pooled into bands: the DC, the second level's other fifteen, then the first
+// level's subgroups (luma four, chroma three).
+std::vector<std::pair<std::string, Agreement>> Bands(const ChannelAgreement& agreement, bool luma) {
+    std::vector<std::pair<std::string, Agreement>> bands = {{"DC", agreement.second[0]},
+                                                            {"L2 AC", {}}};
+    for (std::size_t place = 1; place < 16; ++place) {
+        bands[1].second.Merge(agreement.second[place]);
+    }
+    const int subgroups = luma ? 4 : 3;
+    for (int subgroup = 1; subgroup <= subgroups; ++subgroup) {
+        bands.push_back({"L1 s" + std::to_string(subgroup), {}});
+    }
+    for (std::size_t place = 1; place < (luma ? 16U : 8U); ++place) {
+        bands[1 + kSubgroupOf[place]].second.Merge(agreement.first[place]);
+    }
+    return bands;
+}
+
+struct Span {
+    double low = std::numeric_limits<double>::infinity();
+    double high = -std::numeric_limits<double>::infinity();
+    void Add(double value) {
+        if (std::isfinite(value)) {
+            low = std::min(low, value);
+            high = std::max(high, value);
+        }
+    }
+};
+
+// A figure's spread over the samples, with the sample whose correlation falls furthest short
+// of the rounded source's.
+struct Spread {
+    Span slope;
+    Span nearestSlope;
+    Span correlation;
+    Span nearestCorrelation;
+    Span same;
+    Span coded;
+    Span nearestCoded;
+    Span offset;
+    double worstShortfall = -std::numeric_limits<double>::infinity();
+    std::string worst;
+
+    void Add(const Agreement& agreement, double step, const std::string& sample) {
+        const double shortfall = agreement.NearestCorrelation() - agreement.Correlation();
+        if (std::isfinite(shortfall) && shortfall > worstShortfall) {
+            worstShortfall = shortfall;
+            worst = sample;
+        }
+        slope.Add(agreement.Slope());
+        nearestSlope.Add(agreement.NearestSlope());
+        correlation.Add(agreement.Correlation());
+        nearestCorrelation.Add(agreement.NearestCorrelation());
+        same.Add(100 * agreement.same / agreement.count);
+        coded.Add(100 * agreement.coded / agreement.count);
+        nearestCoded.Add(100 * agreement.nearestCoded / agreement.count);
+        offset.Add(agreement.Offset(step));
+    }
+};
+
+void PrintAgreement(const std::string& label, const Agreement& agreement, double step) {
+    std::printf("  %-12s %6.3f %6.3f  %6.3f %6.3f  %5.1f  %5.1f %5.1f  %+6.3f %9.0f\n",
+                label.c_str(), agreement.Slope(), agreement.NearestSlope(), agreement.Correlation(),
+                agreement.NearestCorrelation(), 100 * agreement.same / agreement.count,
+                100 * agreement.coded / agreement.count,
+                100 * agreement.nearestCoded / agreement.count, agreement.Offset(step),
+                agreement.count);
+}
+
+void PrintSpan(const Span& span, const char* format) {
+    std::printf(format, span.low, span.high);
+}
+
+void PrintSpread(const std::string& label, const Spread& spread) {
+    std::printf("  %-12s", label.c_str());
+    PrintSpan(spread.slope, " %5.2f-%-5.2f");
+    PrintSpan(spread.nearestSlope, " %4.2f-%-4.2f");
+    PrintSpan(spread.correlation, "  %5.2f-%-5.2f");
+    PrintSpan(spread.nearestCorrelation, " %4.2f-%-4.2f");
+    PrintSpan(spread.same, "  %5.1f-%-5.1f");
+    PrintSpan(spread.coded, "  %4.1f-%-4.1f");
+    PrintSpan(spread.nearestCoded, " %4.1f-%-4.1f");
+    PrintSpan(spread.offset, "  %+6.3f %+6.3f");
+    std::printf("  %s\n", spread.worst.c_str());
+}
+
+std::string PlaceName(const char* level, std::size_t place) {
+    return std::string(level) + " (" + std::to_string(place / 4) + "," + std::to_string(place % 4) +
+           ")";
+}
+
+// Every pair's agreement by band, then each band's and place's spread over the pairs.
+bool AgreeAll(const std::vector<std::string>& pairs) {
+    std::array<std::vector<Spread>, 3> bandSpreads;
+    std::array<std::array<Spread, 32>, 3> placeSpreads;
+    bool allDone = true;
+    std::printf(
+        "per sample: band  slope (source rounded: slope)  correlation (rounded)  same %%"
+        "  coded %% (rounded)  offset in steps  coefficients\n");
+    for (std::size_t at = 0; at + 1 < pairs.size(); at += 2) {
+        const auto agreement = Agree(pairs[at], pairs[at + 1]);
+        if (!agreement) {
+            allDone = false;
+            continue;
+        }
+        const std::size_t slash = pairs[at].find_last_of('/');
+        const std::string name = pairs[at].substr(slash == std::string::npos ? 0 : slash + 1);
+        const std::string sample = name.substr(0, name.find_first_of("-."));
+        std::printf("%s\n", sample.c_str());
+        for (int channel = 0; channel < kChannels; ++channel) {
+            const double step = channel ? 960 : 480;
+            const auto bands = Bands((*agreement)[channel], channel == 0);
+            bandSpreads[channel].resize(bands.size());
+            for (std::size_t band = 0; band < bands.size(); ++band) {
+                PrintAgreement(std::string(kChannelNames[channel]) + " " + bands[band].first,
+                               bands[band].second, step);
+                bandSpreads[channel][band].Add(bands[band].second, step, sample);
+            }
+            for (std::size_t place = 0; place < 16; ++place) {
+                placeSpreads[channel][place].Add((*agreement)[channel].second[place], step, sample);
+                placeSpreads[channel][16 + place].Add((*agreement)[channel].first[place], step,
+                                                      sample);
+            }
+        }
+    }
+    std::printf(
+        "\nover the samples, low-high: band or place (row from the bottom, column)  slope"
+        " (rounded)  correlation (rounded)  same %%  coded %% (rounded)  offset in steps"
+        "  the sample furthest below the rounded correlation\n");
+    for (int channel = 0; channel < kChannels; ++channel) {
+        const auto names = Bands({}, channel == 0);
+        for (std::size_t band = 0; band < bandSpreads[channel].size(); ++band) {
+            PrintSpread(std::string(kChannelNames[channel]) + " " + names[band].first,
+                        bandSpreads[channel][band]);
+        }
+        for (std::size_t place = 0; place < 32; ++place) {
+            const bool first = place >= 16;
+            if (place == 16 || (channel > 0 && place >= 24)) {
+                continue;
+            }
+            PrintSpread(std::string(kChannelNames[channel]) + " " +
+                            PlaceName(first ? "L1" : "L2", place % 16),
+                        placeSpreads[channel][place]);
+        }
+    }
+    return allDone && pairs.size() % 2 == 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc > 1 && std::strcmp(argv[1], "--agree") == 0 && argc % 2 == 0) {
+        return AgreeAll({argv + 2, argv + argc}) ? 0 : 1;
+    }
     bool check = false;
     double scale = 0.77;
     CodingChoice choice;
@@ -594,7 +910,8 @@ int main(int argc, char* argv[]) {
     if (documents.empty() || scale <= 0 || choice.step <= 0) {
         std::fprintf(stderr,
                      "usage: ptc_model [--scale F] [--step S] [--rounding R] DOCUMENT...\n"
-                     "       ptc_model --check DOCUMENT...\n");
+                     "       ptc_model --check DOCUMENT...\n"
+                     "       ptc_model --agree DOCUMENT SOURCE [DOCUMENT SOURCE]...\n");
         return 2;
     }
     if (!check) {
