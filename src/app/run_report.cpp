@@ -111,6 +111,11 @@ QString Lock(int descriptor, short type) {
     if (::fcntl(descriptor, F_SETLK, &lock) == 0) {
         return {};
     }
+    // A file system without locks (an NFS mount without its lock service) holds none; a run
+    // there goes on as it did before reports were locked.
+    if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) {
+        return {};
+    }
     if (errno != EACCES && errno != EAGAIN) {
         return SystemReason(errno);
     }
