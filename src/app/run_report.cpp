@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <cerrno>
@@ -53,24 +54,14 @@ QJsonObject FileFacts(const QString& path) {
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0) {
         return facts;
     }
+    // Read through the descriptor: Qt's own file names would lose a name that is not UTF-8.
+    QFile reading;
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    qint64 size = 0;
-    char block[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(file.get(), block, sizeof block);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return facts;
-        }
-        if (got == 0) {
-            break;
-        }
-        hash.addData(QByteArrayView(block, got));
-        size += got;
+    if (!reading.open(file.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle) ||
+        !hash.addData(&reading)) {
+        return facts;
     }
-    facts["size"] = size;
+    facts["size"] = reading.pos();
     facts["sha256"] = QString::fromLatin1(hash.result().toHex());
     facts["mtime_ns"] = ModificationTime(info);
     return facts;
@@ -128,36 +119,22 @@ QString Lock(int descriptor, short type) {
     return "report in use by another process";
 }
 
-// The whole file, from its start; nothing when it cannot be read.
+// The whole file, from where the descriptor stands (its start, just opened); nothing when it
+// cannot be read. The descriptor stays open, and with it the lock it holds.
 std::optional<QByteArray> ReadAll(int descriptor) {
-    QByteArray content;
-    char block[1 << 16];
-    for (off_t offset = 0;;) {
-        const ssize_t got = ::pread(descriptor, block, sizeof block, offset);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            return content;
-        }
-        content.append(block, got);
-        offset += got;
+    QFile file;
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+        return std::nullopt;
     }
+    QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return std::nullopt;
+    }
+    return content;
 }
 
 bool WriteAll(int descriptor, const QByteArray& bytes) {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t put =
-            ::write(descriptor, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (put < 0 && errno != EINTR) {
-            return false;
-        }
-        done += put > 0 ? put : 0;
-    }
-    return true;
+    return WriteFully(descriptor, bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
 }  // namespace

@@ -40,12 +40,8 @@ bool CopyAll(int from, int to) {
             }
             return false;
         }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(to, buffer + done, static_cast<size_t>(got - done));
-            if (put < 0 && errno != EINTR) {
-                return false;
-            }
-            done += put > 0 ? put : 0;
+        if (!WriteFully(to, buffer, static_cast<size_t>(got))) {
+            return false;
         }
     }
 }

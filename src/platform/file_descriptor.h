@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <utility>
 
 namespace vellumax {
@@ -29,5 +31,20 @@ public:
 private:
     int descriptor_ = -1;
 };
+
+// Writes all `size` bytes, however many calls it takes; false, with errno set, when one fails.
+inline bool WriteFully(int descriptor, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t put = ::write(descriptor, data, size);
+        if (put < 0 && errno != EINTR) {
+            return false;
+        }
+        if (put > 0) {
+            data += put;
+            size -= static_cast<std::size_t>(put);
+        }
+    }
+    return true;
+}
 
 }  // namespace vellumax

@@ -12,6 +12,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/file_attributes.h"
+#include "platform/file_descriptor.h"
 #include "platform/runtime_error.h"
 
 namespace vellumax {
@@ -105,18 +106,8 @@ private:
 };
 
 void WriteAll(int descriptor, const QByteArray& bytes) {
-    const char* next = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(descriptor, next, static_cast<size_t>(left));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw ErrorFromErrno(errno, FileAccess::Write);
-        }
-        next += written;
-        left -= written;
+    if (!WriteFully(descriptor, bytes.constData(), static_cast<size_t>(bytes.size()))) {
+        throw ErrorFromErrno(errno, FileAccess::Write);
     }
 }
 
