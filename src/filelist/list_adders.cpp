@@ -60,7 +60,7 @@ void AppendFilesOfFolders(FileList& list, const QStringList& folders, const QStr
     for (const QString& entry : folders) {
         if (watch != nullptr) {
             YieldToEventLoop();  // where Escape is heard
-            stopped = stopped || (watch->stopRequested && watch->stopRequested());
+            stopped = stopped || watch->Stopped();
         }
         if (stopped) {
             return;
@@ -90,7 +90,7 @@ void AddFolderTree(FileList& list, const QString& folder, const QString& pattern
                    WalkWatch* watch) {
     QStringList folders{FolderWithSeparator(folder)};
     report.Run(walkLine, [&] { GetSubDirectories2016(folders, true, dialogs, unentered, watch); });
-    if (watch != nullptr && watch->stopRequested && watch->stopRequested()) {
+    if (watch != nullptr && watch->Stopped()) {
         return;
     }
     AppendFilesOfFolders(list, folders, pattern, report, walkLine + 2, hidden, watch);
@@ -139,7 +139,7 @@ void AddAllFilesInFolder(FileList& list, Dialogs& dialogs,
     const int before = list.Count();
     AddFolderTree(list, chosen, "*." + extension, dialogs, report, 114, nullptr, nullptr, watch);
     // A scan stopped halfway would leave a list that looks complete and is not.
-    if (watch != nullptr && watch->stopRequested && watch->stopRequested()) {
+    if (watch != nullptr && watch->Stopped()) {
         while (list.Count() > before) {
             list.Remove(list.Count());
         }

@@ -306,7 +306,7 @@ bool WalkWatch::Counted(bool folder) {
     if (progress) {
         progress(folders, files);
     }
-    return stopRequested && stopRequested();
+    return Stopped();
 }
 
 void GetSubDirectories2016(QStringList& folders, bool recurse, Dialogs& dialogs,

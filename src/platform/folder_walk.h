@@ -23,6 +23,7 @@ struct WalkWatch {
 
     // Counts one more folder or file, tells the counts, and says whether to stop now.
     bool Counted(bool folder);
+    bool Stopped() const { return stopRequested && stopRequested(); }
 };
 
 // Extends `folders` (each ending in "/") in place with the folders below them, level by
