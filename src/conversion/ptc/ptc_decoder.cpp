@@ -49,7 +49,7 @@ std::uint8_t ToByte(std::int32_t sample) {
 // Chroma mixed down (see WriteRow) at full resolution across, for `pairs` pairs of pixels:
 // each pixel takes 3/4 of its own chroma column and 1/4 of the one on its side.
 void UpsampleAcross(const std::int32_t* mix, std::uint32_t pairs, std::int32_t* __restrict out) {
-    for (std::ptrdiff_t column = 0; column < pairs; ++column) {
+    for (std::ptrdiff_t column = 0; column < static_cast<std::ptrdiff_t>(pairs); ++column) {
         out[2 * column] = (3 * mix[column] + mix[column - 1] + 8) >> 4;
         out[2 * column + 1] = (3 * mix[column] + mix[column + 1] + 8) >> 4;
     }
@@ -242,7 +242,7 @@ private:
                      std::uint32_t columnStep) {
         return {{Row(bottom) + left, Row(bottom - rowStep) + left, Row(bottom - 2 * rowStep) + left,
                  Row(bottom - 3 * rowStep) + left},
-                columnStep};
+                static_cast<std::ptrdiff_t>(columnStep)};
     }
     Grid4 DcGrid(std::uint32_t bottom, std::uint32_t left) {
         return UpwardGrid(bottom, left, layout_.blockRows, kBlockColumns);
