@@ -9,6 +9,7 @@
 
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
+#include <sys/stat.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -202,6 +203,9 @@ val Convert(const std::string& name, const val& bytes, const std::string& format
     // the console.
     TIFFSetErrorHandler(nullptr);
     TIFFSetWarningHandler(nullptr);
+    // Emscripten starts with a umask of 0777, under which the converter's published pages
+    // could not be read back.
+    umask(022);
     try {
         const auto input = emscripten::convertJSArrayToNumberVector<unsigned char>(bytes);
         return ToJs(ConvertBytes(name, input, *format, quality));
