@@ -70,7 +70,7 @@ std::string StemOf(const std::string& name) {
     return dot != std::string::npos && dot >= 1 ? base.substr(0, dot) : base;
 }
 
-// The failure as the closing report lists it after the document's name, "" when there is none.
+// A failure as the closing report lists it after the document's name.
 std::string FailureText(int number, const std::string& description) {
     return " (" + std::to_string(number) + " (" + description + ")) ";
 }
@@ -79,6 +79,8 @@ Conversion Failed(int number, const std::string& description) {
     return {FailureText(number, description), {}, 0};
 }
 
+// What the converter's report makes of the document: "" when every page was written whole.
+// Pages kept with damage are delivered and still listed, as the program does.
 std::string ConverterFailure(const converter::ConversionReport& report) {
     if (report.Succeeded() && !report.Damaged()) {
         return {};
@@ -86,6 +88,7 @@ std::string ConverterFailure(const converter::ConversionReport& report) {
     return FailureText(321, report.Summary());
 }
 
+// The window's closing report over the failures the page gathered, a "name failure" line each.
 std::string ClosingMessage(const std::string& failures) {
     const bool blank = std::all_of(failures.begin(), failures.end(),
                                    [](unsigned char c) { return std::isspace(c) != 0; });
