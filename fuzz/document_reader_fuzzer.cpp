@@ -4,7 +4,6 @@
 // Whether the converter can decode what was saved is the page converter target's concern.
 
 #include <tiffio.h>
-#include <QString>
 
 #include <cstdint>
 #include <filesystem>
@@ -12,7 +11,7 @@
 #include <set>
 #include <string>
 
-#include "conversion/document_reader.h"
+#include "conversion/reader/document_reader.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -88,13 +87,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto source = folder.Write(kInput, data, size);
     const auto target = folder.path() / kTarget;
 
-    const auto failure = vellumax::SaveDocumentAsTiff(QString::fromStdString(source.string()),
-                                                      QString::fromStdString(target.string()));
+    const auto failure = vellumax::SaveDocumentAsTiff(source.string(), target.string());
     if (failure) {
         Expect(failure->number == 321 || failure->number == 7,
                "a damaged document fails with 321 or 7, not " + std::to_string(failure->number) +
-                   " (" + failure->description.toStdString() + ")");
-        Expect(vellumax::fuzz::IsOneLine(failure->description.toStdString()),
+                   " (" + failure->description + ")");
+        Expect(vellumax::fuzz::IsOneLine(failure->description),
                "the failure is described in one line");
         Expect(folder.Names() == std::set<std::string>{kInput},
                "a failed save leaves nothing behind");

@@ -41,39 +41,19 @@ QString Joined(const QString& folder, const QString& name) {
 
 // The converter's last line names itself and the file it read; the failure line names the
 // document already.
-QString ConverterReason(const ConverterOutcome& outcome, const QString& tiffPath) {
-    const QString prefix = QString(kConverterName) + ": " + tiffPath + ": ";
-    return outcome.reason.startsWith(prefix) ? outcome.reason.mid(prefix.size()) : outcome.reason;
+ConverterOutcome WithoutNames(ConverterOutcome outcome, const QString& tiffPath) {
+    const std::string prefix = (QString(kConverterName) + ": " + tiffPath + ": ").toStdString();
+    if (outcome.reason.starts_with(prefix)) {
+        outcome.reason.erase(0, prefix.size());
+    }
+    return outcome;
 }
 
-// Why the converter gave fewer pages than the document has, or "" when it gave them all.
-// `expected` is 0 when the document's page count is unknown; `output` names what it writes.
-QString ConverterTrouble(const ConverterOutcome& outcome, const QString& reason,
-                         const QList<int>& missing, int expected, bool anyPage,
-                         const QString& output = "page image") {
-    const bool clean = outcome.finished && outcome.exitStatus == 0;
-    // Every page written, some kept with damage: the converter's line names them and why
-    // ("page 2 kept with damage: Bad code word at line 7 of strip 0 (x 1184)").
-    const bool damaged = outcome.finished && outcome.exitStatus == converter::kKeptWithDamageStatus;
-    if (expected > 0 ? missing.isEmpty() : anyPage && (clean || damaged)) {
-        return damaged ? reason : QString();
-    }
-    QString description = "The page converter wrote no " + output;
-    if (!missing.isEmpty()) {
-        description = "The page converter could not convert " + PageNumbersText(missing) + " of " +
-                      QString::number(expected);
-    }
-    QString detail = reason;
-    // "page 3: cannot decode ..." says nothing new after "could not convert page 3".
-    if (missing.size() == 1 && detail.startsWith(PageNumbersText(missing) + ": ")) {
-        detail = detail.mid(PageNumbersText(missing).size() + 2);
-    }
-    if (detail.isEmpty() && !outcome.finished) {
-        detail = "it did not finish";
-    } else if (detail.isEmpty() && outcome.exitStatus != 0) {
-        detail = "exit status " + QString::number(outcome.exitStatus);
-    }
-    return detail.isEmpty() ? description : description + ": " + detail;
+QString ConverterTrouble(const ConverterOutcome& outcome, const QString& tiffPath,
+                         const std::vector<int>& missing, int expected, bool anyPage,
+                         const std::string& output = "page image") {
+    return QString::fromStdString(vellumax::ConverterTrouble(WithoutNames(outcome, tiffPath),
+                                                             missing, expected, anyPage, output));
 }
 
 // The pages the converter finished, by their own numbers.
@@ -88,11 +68,11 @@ QMap<int, QString> ConvertedPages(const QString& workFolder, const QString& exte
     return pages;
 }
 
-QList<int> MissingPages(const QMap<int, QString>& pages, int expected) {
-    QList<int> missing;
+std::vector<int> MissingPages(const QMap<int, QString>& pages, int expected) {
+    std::vector<int> missing;
     for (int number = 1; number <= expected; ++number) {
         if (!pages.contains(number)) {
-            missing << number;
+            missing.push_back(number);
         }
     }
     return missing;
@@ -126,13 +106,6 @@ QString OutputBase(const ConversionView& view, const QString& source) {
     const QString folder =
         subfolder.isEmpty() ? view.OutputFolder() : Joined(view.OutputFolder(), subfolder);
     return Joined(folder, documentName);
-}
-
-QString ClosingFailureBlock(const QString& failures) {
-    return "\r\n\r\nError #2122:\r\nFollowing files: \r\n" + failures +
-           "\r\ncould not be operated. They could be opened by another program. \r\n"
-           "Please email screenshot of this message and some of files to " +
-           build_config::kSupportEmail;
 }
 
 }  // namespace
@@ -179,7 +152,9 @@ void ConversionRun::PushButton2_Click() {
         report_.Run(222, [&] { view_.SetProgressText(kIdleText); });
         QString closing = "Done.";
         if (report_.Holds(224, [&] { return !failures.trimmed().isEmpty(); })) {
-            report_.Run(226, [&] { closing += ClosingFailureBlock(failures); });
+            report_.Run(226, [&] {
+                closing = QString::fromStdString(ClosingMessage(failures.toStdString()));
+            });
         }
         report_.Run(228, [&] { ShowMessage(closing); });
     }
@@ -342,7 +317,7 @@ QString ConversionRun::DeliverPages(const QString& source, const DocumentJob& jo
     if (!pages.isEmpty()) {
         PrepareOutputFolder(source, outputBase);
     }
-    QList<int> undelivered;
+    std::vector<int> undelivered;
     int firstError = 0;
     for (auto page = pages.cbegin(); page != pages.cend(); ++page) {
         const QString target = PageName(outputBase, page.key(), extension);
@@ -354,20 +329,19 @@ QString ConversionRun::DeliverPages(const QString& source, const DocumentJob& jo
         if (error == 0) {
             continue;
         }
-        firstError = undelivered.isEmpty() ? error : firstError;
-        undelivered << page.key();
+        firstError = undelivered.empty() ? error : firstError;
+        undelivered.push_back(page.key());
     }
     int number = 0;
     QStringList troubles;
-    if (!undelivered.isEmpty()) {
+    if (!undelivered.empty()) {
         number = ErrorFromErrno(firstError, FileAccess::Write).number();
-        troubles << PageNumbersText(undelivered) + " " +
-                        NotSaved(PageName(outputBase, undelivered.first(), extension), firstError);
+        troubles << QString::fromStdString(PageNumbersText(undelivered)) + " " +
+                        NotSaved(PageName(outputBase, undelivered.front(), extension), firstError);
     }
     const ConverterOutcome& outcome = job.outcome();
-    if (const QString converter =
-            ConverterTrouble(outcome, ConverterReason(outcome, job.tiffPath()),
-                             MissingPages(pages, expected), expected, !pages.isEmpty());
+    if (const QString converter = ConverterTrouble(
+            outcome, job.tiffPath(), MissingPages(pages, expected), expected, !pages.isEmpty());
         !converter.isEmpty()) {
         number = number != 0 ? number : 321;
         troubles << converter;
@@ -383,12 +357,12 @@ QString ConversionRun::DeliverDocument(const QString& source, const DocumentJob&
     const QString file = Joined(job.folder(), QString(kIntermediateStem) + "-all." + extension);
     current_.pages = job.pagesInDocument();
     const ConverterOutcome& outcome = job.outcome();
-    const QString reason = ConverterReason(outcome, job.tiffPath());
     // A document with pages kept with damage is written all the same, and listed.
     const bool keptWithDamage =
         outcome.finished && outcome.exitStatus == converter::kKeptWithDamageStatus;
     if (!outcome.finished || (outcome.exitStatus != 0 && !keptWithDamage) || !PathExists(file)) {
-        return FailureText(321, ConverterTrouble(outcome, reason, {}, 0, false, "document"));
+        return FailureText(321,
+                           ConverterTrouble(outcome, job.tiffPath(), {}, 0, false, "document"));
     }
     const QString target = outputBase + "." + extension;
     if (const QString refusal = Refusal(source, target); !refusal.isEmpty()) {
@@ -404,9 +378,9 @@ QString ConversionRun::DeliverDocument(const QString& source, const DocumentJob&
         return FailureText(ErrorFromErrno(error, FileAccess::Write).number(),
                            NotSaved(target, error));
     }
-    return keptWithDamage
-               ? FailureText(321, ConverterTrouble(outcome, reason, {}, 0, true, "document"))
-               : QString();
+    return keptWithDamage ? FailureText(321, ConverterTrouble(outcome, job.tiffPath(), {}, 0, true,
+                                                              "document"))
+                          : QString();
 }
 
 // Puts one file of the current document at `target`, which then counts as written for it; 0,

@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "conversion/document_conversion.h"
 #include "conversion/page_delivery.h"
 #include "platform/error_report.h"
 #include "platform/event_loop.h"
+#include "platform/path_helpers.h"
 #include "platform/runtime_error.h"
 
 namespace vellumax {
@@ -71,9 +73,9 @@ void DocumentJob::Work() {
     ErrorReport report(held, FormLocation("PushButton2_Click"));
     if (!QDir().mkdir(folder_)) {
         const int error = errno;
-        readerTrouble_ = FailureText(ErrorFromErrno(error, FileAccess::Write).number(),
-                                     "no work folder can be made: " +
-                                         QString::fromLocal8Bit(std::strerror(error)));
+        readerTrouble_ = FailureText(
+            ErrorFromErrno(error, FileAccess::Write).number(),
+            "no work folder can be made: " + QString::fromLocal8Bit(std::strerror(error)));
         return;
     }
     report.Run(158, [&] {
@@ -86,7 +88,7 @@ void DocumentJob::Work() {
         outcome_ = RunConverterBatch(toolFolder_, folder_, tiffPath_, request_.quality,
                                      request_.format.name, report, cancelled_);
     });
-    pages_ = PagesInTiff(tiffPath_);
+    pages_ = PagesInTiff(NativePath(tiffPath_).toStdString());
     // Only the pages are needed from here on; a finished job may wait a while for its turn.
     QFile::remove(tiffPath_);
 }
@@ -132,8 +134,7 @@ std::unique_ptr<DocumentJob> DocumentJobs::Start(int position, const JobRequest&
 }
 
 std::unique_ptr<DocumentJob> DocumentJobs::Finished(int position, const JobRequest& request,
-                                                    const RequestAt& requestAt,
-                                                    Dialogs& dialogs) {
+                                                    const RequestAt& requestAt, Dialogs& dialogs) {
     std::unique_ptr<DocumentJob> job;
     if (const auto started = ahead_.find(position); started != ahead_.end()) {
         job = std::move(started->second);

@@ -84,12 +84,11 @@ ConverterOutcome RunConverterBatch(const QString& toolFolder, const QString& wor
         const ProcessOutcome run =
             ShellRunAndWait(batch, 0, workFolder, failure, limit, &cancelled);
         outcome.exitStatus = run.result;
-        outcome.reason =
-            run.killedAfterLimit
-                ? "stopped after " + QString::number(limit.count() / 60000) + " minutes"
-                : run.lastErrorLine;
+        outcome.reason = run.killedAfterLimit
+                             ? "stopped after " + std::to_string(limit.count() / 60000) + " minutes"
+                             : run.lastErrorLine.toStdString();
         if (failure) {
-            outcome.reason = failure->description;
+            outcome.reason = failure->description.toStdString();
         }
     });
     // The batch deletes the marker as its last act; a marker still there means it never got

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <chrono>
 
+#include "conversion/failure_wording.h"
+
 namespace vellumax {
 
 class ErrorReport;
@@ -13,13 +15,6 @@ QString ShellQuoted(const QString& text);
 
 // Writes the embedded page converter into the work folder as "nconvert.exe".
 void ExtractEmbeddedTools(const QString& workFolder, ErrorReport& report);
-
-// How the converter batch for one document ended.
-struct ConverterOutcome {
-    bool finished = false;  // the batch ran to its last line
-    int exitStatus = 0;     // the converter's exit status
-    QString reason;         // the converter's last line of error output, if any
-};
 
 // Writes the marker and "nconvert.bat" into `workFolder`, runs the batch there with the
 // converter in `toolFolder`, and waits for it, at most `limit`; it is killed as soon as

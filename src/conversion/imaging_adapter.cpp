@@ -1,6 +1,8 @@
 #include "conversion/imaging_adapter.h"
 
-#include "conversion/document_reader.h"
+#include "conversion/failure_wording.h"
+#include "conversion/reader/document_reader.h"
+#include "platform/path_helpers.h"
 #include "platform/runtime_error.h"
 
 namespace vellumax {
@@ -11,8 +13,9 @@ class DocumentReader : public DocumentImaging {
 public:
     std::optional<ImagingFailure> SaveAsTiff(const QString& source,
                                              const QString& target) override {
-        if (const auto failure = SaveDocumentAsTiff(source, target)) {
-            return ImagingFailure{failure->number, failure->description};
+        if (const auto failure = SaveDocumentAsTiff(NativePath(source).toStdString(),
+                                                    NativePath(target).toStdString())) {
+            return ImagingFailure{failure->number, QString::fromStdString(failure->description)};
         }
         return std::nullopt;
     }
@@ -25,7 +28,7 @@ ImagingFactory DocumentReaderFactory() {
 }
 
 QString FailureText(int number, const QString& description) {
-    return " (" + QString::number(number) + " (" + description + ")) ";
+    return QString::fromStdString(vellumax::FailureText(number, description.toStdString()));
 }
 
 bool IsImagingAvailable(const ImagingFactory& create) {

@@ -10,12 +10,9 @@
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <string_view>
-
-#include <tiffio.h>
 
 #include "platform/file_descriptor.h"
 #include "platform/file_identity.h"
@@ -155,14 +152,6 @@ struct FolderClose {
     void operator()(DIR* folder) const { ::closedir(folder); }
 };
 
-int IgnoreTiffMessage(TIFF*, void*, const char*, const char*, va_list) {
-    return 1;
-}
-
-struct OptionsFree {
-    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
-};
-
 }  // namespace
 
 int DeliverPage(const QString& page, const QString& target, const QString& source, QString& owner) {
@@ -238,28 +227,6 @@ int ConverterPageNumber(const QString& name, const QString& stem, const QString&
     bool isNumber = false;
     const int number = digits.toInt(&isNumber);
     return isNumber && number > 0 && digits.front().isDigit() ? number : 0;
-}
-
-int PagesInTiff(const QString& path) {
-    // The file is one the run wrote itself; its messages would only reach the terminal.
-    const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &IgnoreTiffMessage, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &IgnoreTiffMessage, nullptr);
-    TIFF* tiff = TIFFOpenExt(NativePath(path).constData(), "rm", options.get());
-    if (tiff == nullptr) {
-        return 0;
-    }
-    const int pages = TIFFNumberOfDirectories(tiff);
-    TIFFClose(tiff);
-    return pages;
-}
-
-QString PageNumbersText(const QList<int>& pages) {
-    QStringList numbers;
-    for (const int page : pages) {
-        numbers << QString::number(page);
-    }
-    return (pages.size() == 1 ? "page " : "pages ") + numbers.join(", ");
 }
 
 }  // namespace vellumax

@@ -29,10 +29,4 @@ void RemoveAbandonedCopies(const QString& folder);
 // stem "document" and the extension "jpg"), or 0 for any other name.
 int ConverterPageNumber(const QString& name, const QString& stem, const QString& extension);
 
-// How many pages the TIFF file holds; 0 when it cannot be read.
-int PagesInTiff(const QString& path);
-
-// "page 3", "pages 3, 4": the pages named in a failure line.
-QString PageNumbersText(const QList<int>& pages);
-
 }  // namespace vellumax

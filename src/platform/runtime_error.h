@@ -3,6 +3,8 @@
 #include <QString>
 #include <stdexcept>
 
+#include "platform/errno_wording.h"
+
 namespace vellumax {
 
 // An error with a run-time style number and description ("53", "File not found"). Thrown
@@ -19,10 +21,7 @@ private:
     QString description_;
 };
 
-// What an errno value means to a user, in the classic run-time wording where one fits.
-// A missing entry reads "File not found" when a file was opened for reading and
-// "Path not found" when the folder to write into is missing.
-enum class FileAccess { Read, Write };
+// What an errno value means to a user: see WordingOfErrno.
 RuntimeError ErrorFromErrno(int errorNumber, FileAccess access);
 
 // The errors the program raises itself.

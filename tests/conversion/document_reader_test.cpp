@@ -1,4 +1,4 @@
-#include "conversion/document_reader.h"
+#include "conversion/reader/document_reader.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -15,19 +15,20 @@
 #include <cstring>
 #include <vector>
 
-#include "conversion/tiff_target.h"
+#include "conversion/reader/tiff_target.h"
 #include "test_documents.h"
 #include "test_support.h"
 
 namespace vellumax {
 
 void PrintTo(const ReaderFailure& failure, std::ostream* out) {
-    *out << failure.number << " (" << failure.description.toStdString() << ")";
+    *out << failure.number << " (" << failure.description << ")";
 }
 
 namespace {
 
 using testing::MakeFile;
+using testing::Native;
 
 // Data rows show as their names in test listings.
 template <typename Row>
@@ -228,7 +229,7 @@ protected:
     // Runs the reader and keeps libtiff's printing, which must be none.
     std::optional<ReaderFailure> Save(const QString& source, const QString& target) {
         StderrCapture capture;
-        auto failure = SaveDocumentAsTiff(source, target);
+        auto failure = SaveDocumentAsTiff(Native(source), Native(target));
         EXPECT_EQ(capture.Finish(), QByteArray());
         return failure;
     }
@@ -236,8 +237,8 @@ protected:
                        const QString& description) {
         ASSERT_TRUE(failure.has_value());
         EXPECT_EQ(failure->number, number);
-        EXPECT_TRUE(failure->description.startsWith(description))
-            << failure->description.toStdString();
+        EXPECT_TRUE(failure->description.starts_with(description.toStdString()))
+            << failure->description;
     }
 
     QTemporaryDir folder_;
@@ -693,7 +694,8 @@ TEST_F(ReaderTest, PagesPastThePlainAllowanceAreCompressed) {
     WrittenFileBounds bounds;
     bounds.plainBytes = 40 << 20;  // two pages of 16 MiB
 
-    ASSERT_EQ(SaveDocumentAsTiff(In("blank.tif"), In("out.tif"), bounds), std::nullopt);
+    ASSERT_EQ(SaveDocumentAsTiff(Native(In("blank.tif")), Native(In("out.tif")), bounds),
+              std::nullopt);
 
     const auto forms = Forms(In("out.tif"));
     ASSERT_EQ(forms.size(), 4u);
@@ -717,7 +719,8 @@ TEST_F(ReaderTest, UncompressedStripsAreNotCopiedAsTheyAre) {
     WrittenFileBounds bounds;
     bounds.plainBytes = 0;
 
-    ASSERT_EQ(SaveDocumentAsTiff(In("blank.tif"), In("out.tif"), bounds), std::nullopt);
+    ASSERT_EQ(SaveDocumentAsTiff(Native(In("blank.tif")), Native(In("out.tif")), bounds),
+              std::nullopt);
 
     EXPECT_LT(QFileInfo(In("out.tif")).size(), 256 * 1024);  // 32 MiB when copied
     const auto forms = Forms(In("out.tif"));
@@ -759,7 +762,7 @@ TEST_F(ReaderTest, TheWrittenFileIsHeldToItsLimit) {
 
     WrittenFileBounds bounds;
     bounds.limit = 2 << 20;
-    const auto failure = SaveDocumentAsTiff(In("noise.tif"), In("out.tif"), bounds);
+    const auto failure = SaveDocumentAsTiff(Native(In("noise.tif")), Native(In("out.tif")), bounds);
 
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->number, 7);
@@ -768,7 +771,8 @@ TEST_F(ReaderTest, TheWrittenFileIsHeldToItsLimit) {
               "document of 4 MiB on disk may take");
     EXPECT_EQ(Entries(), QStringList{"noise.tif"}) << "nothing is left";
     bounds.limit = 4 << 20;
-    ASSERT_EQ(SaveDocumentAsTiff(In("noise.tif"), In("out.tif"), bounds), std::nullopt);
+    ASSERT_EQ(SaveDocumentAsTiff(Native(In("noise.tif")), Native(In("out.tif")), bounds),
+              std::nullopt);
     EXPECT_EQ(ReadWritten(In("out.tif")).size(), 3u);
 }
 
@@ -786,9 +790,11 @@ TEST_F(ReaderTest, ALimitPastFourGibibytesWritesBigTiff) {
 
     WrittenFileBounds bounds;
     bounds.limit = std::uint64_t{1} << 30;
-    ASSERT_EQ(SaveDocumentAsTiff(In("doc.tif"), In("small.tif"), bounds), std::nullopt);
+    ASSERT_EQ(SaveDocumentAsTiff(Native(In("doc.tif")), Native(In("small.tif")), bounds),
+              std::nullopt);
     bounds.limit = std::uint64_t{5} << 30;
-    ASSERT_EQ(SaveDocumentAsTiff(In("doc.tif"), In("big.tif"), bounds), std::nullopt);
+    ASSERT_EQ(SaveDocumentAsTiff(Native(In("doc.tif")), Native(In("big.tif")), bounds),
+              std::nullopt);
 
     EXPECT_EQ(Header(In("small.tif")), QByteArray("II*\0", 4));
     EXPECT_EQ(Header(In("big.tif")), QByteArray("II+\0", 4));

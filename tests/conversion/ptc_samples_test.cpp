@@ -25,12 +25,14 @@
 #include <vector>
 
 #include "../../tools/edge_ratio/edge_ratio_meter.h"
-#include "conversion/document_reader.h"
 #include "conversion/ptc/ptc_decoder.h"
 #include "conversion/ptc/ptc_stream.h"
+#include "conversion/reader/document_reader.h"
 
 namespace vellumax::ptc {
 namespace {
+
+using testing::Native;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -148,7 +150,7 @@ TEST(SmallPage, ConvertsWithTilesFromTheBottomAndPaddingAbove) {
     const QString target = folder.filePath("page.tif");
     WriteDocument(source, SmallStream(), 64, 40);
 
-    ASSERT_EQ(SaveDocumentAsTiff(source, target), std::nullopt);
+    ASSERT_EQ(SaveDocumentAsTiff(Native(source), Native(target)), std::nullopt);
     const std::vector<Bytes> rows = ReadRgbRows(target);
     ASSERT_EQ(rows.size(), 40u);
     // The coded area is 64 rows with 24 of padding on top; tile 0 covers page rows 24 to 39.
@@ -201,11 +203,11 @@ TEST_P(DamagedStream, FailsTheDocumentAndWritesNothing) {
     const QString target = folder.filePath("page.tif");
     WriteDocument(source, stream, 64, 40);
 
-    const auto failure = SaveDocumentAsTiff(source, target);
+    const auto failure = SaveDocumentAsTiff(Native(source), Native(target));
     ASSERT_NE(failure, std::nullopt);
     EXPECT_EQ(failure->number, 321);
-    EXPECT_TRUE(failure->description.startsWith("Invalid file format: page 1 cannot be decoded: "))
-        << failure->description.toStdString();
+    EXPECT_TRUE(failure->description.starts_with("Invalid file format: page 1 cannot be decoded: "))
+        << failure->description;
     EXPECT_FALSE(QFileInfo::exists(target));
 }
 
@@ -229,7 +231,7 @@ TEST(DamagedStream, ReportsHowManyRecordsFailed) {
     const QString source = folder.filePath("page.mdi");
     WriteDocument(source, stream, 64, 40);
 
-    const auto failure = SaveDocumentAsTiff(source, folder.filePath("page.tif"));
+    const auto failure = SaveDocumentAsTiff(Native(source), Native(folder.filePath("page.tif")));
     ASSERT_NE(failure, std::nullopt);
     EXPECT_EQ(failure->description,
               "Invalid file format: page 1 cannot be decoded: 1 of its 12 colour records are "
@@ -243,7 +245,7 @@ TEST(DamagedStream, TruncatedOrFlippedStreamsNeverCrash) {
     const QString target = folder.filePath("page.tif");
     for (std::size_t length = 1; length < intact.size(); ++length) {
         WriteDocument(source, Bytes(intact.begin(), intact.begin() + length), 64, 40);
-        const auto failure = SaveDocumentAsTiff(source, target);
+        const auto failure = SaveDocumentAsTiff(Native(source), Native(target));
         ASSERT_NE(failure, std::nullopt) << length;
         EXPECT_EQ(failure->number, 321) << length;
         EXPECT_FALSE(QFileInfo::exists(target)) << length;
@@ -253,7 +255,7 @@ TEST(DamagedStream, TruncatedOrFlippedStreamsNeverCrash) {
         flipped[bit / 8] ^= static_cast<std::uint8_t>(0x80 >> bit % 8);
         WriteDocument(source, flipped, 64, 40);
         // Some flips leave a stream that still decodes (a reserved field, another value).
-        const auto failure = SaveDocumentAsTiff(source, target);
+        const auto failure = SaveDocumentAsTiff(Native(source), Native(target));
         if (failure) {
             EXPECT_EQ(failure->number, 321) << bit;
             EXPECT_FALSE(QFileInfo::exists(target)) << bit;
@@ -693,7 +695,7 @@ TEST_P(Samples, ConvertsToAPageOfItsSize) {
     const auto decoder = Decoder(Damage::Fail);
     ASSERT_NE(decoder, nullptr);
 
-    ASSERT_EQ(SaveDocumentAsTiff(path_, target), std::nullopt);
+    ASSERT_EQ(SaveDocumentAsTiff(Native(path_), Native(target)), std::nullopt);
     EXPECT_EQ(ReadRgbRows(target).size(), decoder->frame().height);
 }
 
@@ -710,7 +712,7 @@ TEST_P(Samples, TruncatedOrFlippedStreamsFailWithoutCrashing) {
         file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
         file.close();
         QFile::remove(target);
-        return SaveDocumentAsTiff(source, target);
+        return SaveDocumentAsTiff(Native(source), Native(target));
     };
     for (const std::size_t keep :
          {std::size_t{90}, sample_.stream.size() / 3, sample_.stream.size() * 2 / 3}) {

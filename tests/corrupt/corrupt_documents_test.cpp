@@ -19,11 +19,15 @@
 #include <signal.h>
 #include <tiffio.h>
 
-#include "conversion/document_reader.h"
+#include "conversion/document_conversion.h"
+#include "conversion/failure_wording.h"
+#include "conversion/reader/document_reader.h"
 #include "test_support.h"
 
 namespace vellumax {
 namespace {
+
+using testing::Native;
 
 const QString kCorpus = VELLUMAX_CORRUPT_DIR;
 const QString kConverter = VELLUMAX_CONVERTER_PATH;
@@ -153,9 +157,9 @@ protected:
 TEST_P(CorruptDocumentTest, TheReaderGivesItsExactFailureAndLeavesNoTarget) {
     const CorruptCase& row = GetParam();
     const QString target = work.path() + "/saved.tif";
-    const auto failure = SaveDocumentAsTiff(source, target);
+    const auto failure = SaveDocumentAsTiff(Native(source), Native(target));
     if (row.readerNumber == 0) {
-        ASSERT_FALSE(failure) << failure->number << " " << failure->description.toStdString();
+        ASSERT_FALSE(failure) << failure->number << " " << failure->description;
         QStringList expected = {row.file, "saved.tif"};
         expected.sort();
         EXPECT_EQ(Entries(work.path()), expected);
@@ -188,6 +192,27 @@ TEST_P(CorruptDocumentTest, TheConverterGivesOneLineAndOnlyCompletePages) {
     }
     expected.sort();
     EXPECT_EQ(Entries(work.path()), expected) << "the pages written and nothing else";
+}
+
+// The browser's path: reader and converter in this process, into a folder of their own.
+TEST_P(CorruptDocumentTest, InOneProcessFailsAsARunDoes) {
+    const CorruptCase& row = GetParam();
+    const QString folder = work.path() + "/out";
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const FolderConversion conversion =
+        ConvertIntoFolder(Native(source), Native(folder), converter::OutputFormat::Jpeg, 75);
+    if (row.readerNumber != 0) {
+        EXPECT_EQ(conversion.failure, FailureText(row.readerNumber, row.readerDescription));
+        EXPECT_TRUE(conversion.outputs.empty());
+    }
+    for (const FolderConversion::Output& output : conversion.outputs) {
+        EXPECT_TRUE(IsCompleteJpeg(QString::fromStdString(output.file.string())));
+    }
+    const bool allPages =
+        conversion.pages > 0 && std::ssize(conversion.outputs) == conversion.pages;
+    EXPECT_EQ(conversion.failure.empty(), allPages && !row.keptWithDamage) << conversion.failure;
+    EXPECT_EQ(Entries(folder).size(), std::ssize(conversion.outputs)) << "only the pages stay";
+    QDir(folder).removeRecursively();
 }
 
 const char kCutShort[] =
@@ -393,7 +418,8 @@ TEST_P(SparseDocumentTest, RefusedBeforeAnythingIsReadOrWritten) {
     const QString name = QString(row.name) + ".tif";
     WriteSparsePage(work.path() + '/' + name, row);
 
-    const auto failure = SaveDocumentAsTiff(work.path() + '/' + name, work.path() + "/saved.tif");
+    const auto failure =
+        SaveDocumentAsTiff(Native(work.path() + '/' + name), Native(work.path() + "/saved.tif"));
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->number, row.readerNumber);
     EXPECT_EQ(failure->description, row.readerDescription);

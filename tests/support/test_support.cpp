@@ -7,6 +7,7 @@
 #include <QSettings>
 
 #include "filelist/file_list.h"
+#include "platform/path_helpers.h"
 
 namespace vellumax::testing {
 
@@ -64,6 +65,10 @@ void MakeFile(const QString& path, const QByteArray& content) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
     ASSERT_EQ(file.write(content), content.size());
+}
+
+std::string Native(const QString& path) {
+    return NativePath(path).toStdString();
 }
 
 }  // namespace vellumax::testing

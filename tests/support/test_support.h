@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <optional>
 #include <ostream>
+#include <string>
 
 // Lets GoogleTest show Qt strings in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -50,5 +51,8 @@ QStringList Texts(const FileList& list);
 
 // Creates a file (and its folders) with the given content; fails the test if it cannot.
 void MakeFile(const QString& path, const QByteArray& content = "x");
+
+// A path as the document library takes it: the system's own bytes.
+std::string Native(const QString& path);
 
 }  // namespace vellumax::testing

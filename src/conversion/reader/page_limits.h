@@ -1,12 +1,12 @@
 #pragma once
 
 #include <tiffio.h>
-#include <QString>
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
-#include "conversion/document_reader.h"
+#include "conversion/reader/document_reader.h"
 
 namespace vellumax::reader {
 
@@ -53,7 +53,7 @@ struct PageLayout {
 bool IsJpegYCbCr(const PageLayout& layout);
 
 // "N KiB" below a MiB and "N MiB" above, rounded up.
-QString SizeText(std::uint64_t bytes);
+std::string SizeText(std::uint64_t bytes);
 
 // Reads the current directory's layout; the failure names the page.
 std::optional<ReaderFailure> ReadLayout(TIFF* tiff, int page, PageLayout& layout);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "conversion/page_limits.h"
+#include "conversion/reader/page_limits.h"
 
 namespace vellumax::reader {
 

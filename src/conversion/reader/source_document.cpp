@@ -1,15 +1,14 @@
-#include "conversion/source_document.h"
+#include "conversion/reader/source_document.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QFile>
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 
-#include "conversion/reader_failures.h"
-#include "platform/path_helpers.h"
+#include "conversion/reader/reader_failures.h"
 
 namespace vellumax::reader {
 
@@ -18,13 +17,12 @@ namespace {
 enum class Header { Imaging, Tiff, Unknown };
 
 Header HeaderKind(const char* bytes) {
-    const QByteArray magic(bytes, 4);
-    if (magic == QByteArray("EP*\0", 4)) {
+    if (std::memcmp(bytes, "EP*\0", 4) == 0) {
         return Header::Imaging;
     }
     // Classic TIFF in both byte orders, and BigTIFF, which libtiff reads just as well.
     for (const char* tiff : {"II*\0", "MM\0*", "II+\0", "MM\0+"}) {
-        if (magic == QByteArray(tiff, 4)) {
+        if (std::memcmp(bytes, tiff, 4) == 0) {
             return Header::Tiff;
         }
     }
@@ -33,10 +31,10 @@ Header HeaderKind(const char* bytes) {
 
 }  // namespace
 
-std::optional<ReaderFailure> OpenSource(const QString& path, SourceFile& source) {
+std::optional<ReaderFailure> OpenSource(const std::string& path, SourceFile& source) {
     // Non-blocking, so that a named pipe cannot hold the open; only regular files go on.
-    source.descriptor = FileDescriptor(
-        ::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    source.descriptor =
+        FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (source.descriptor.get() < 0) {
         return errno == ENOENT ? FileNotFound()
                                : AccessError(SystemReason(errno, FileAccess::Read));
@@ -68,8 +66,8 @@ std::optional<ReaderFailure> OpenSource(const QString& path, SourceFile& source)
         return InvalidFormat("the file is empty");
     }
     if (count < static_cast<ssize_t>(header.size())) {
-        return InvalidFormat(
-            QString("the file is %1 bytes long, too short for a document's header").arg(count));
+        return InvalidFormat("the file is " + std::to_string(count) +
+                             " bytes long, too short for a document's header");
     }
     const Header kind = HeaderKind(header.data());
     if (kind == Header::Unknown) {
@@ -84,21 +82,22 @@ std::optional<ReaderFailure> OpenSource(const QString& path, SourceFile& source)
     return std::nullopt;
 }
 
-std::optional<ReaderFailure> RefuseSourceAsTarget(const SourceFile& source, const QString& target) {
+std::optional<ReaderFailure> RefuseSourceAsTarget(const SourceFile& source,
+                                                  const std::string& target) {
     struct stat status {};
-    if (::stat(NativePath(target).constData(), &status) == 0 && status.st_dev == source.device &&
+    if (::stat(target.c_str(), &status) == 0 && status.st_dev == source.device &&
         status.st_ino == source.inode) {
         return AccessError("the target is the source document itself");
     }
     return std::nullopt;
 }
 
-SourceReading::SourceReading(const SourceFile& file, const QByteArray& name)
+SourceReading::SourceReading(const SourceFile& file, const std::string& name)
     : stream_{file.descriptor.get(), file.size, false, file.imagingHeader},
       messages_(name),
       tiff_(OpenTiff(name, "r", stream_, messages_), &TIFFClose) {}
 
-ReaderFailure SourceReading::Failure(const QString& what) const {
+ReaderFailure SourceReading::Failure(const std::string& what) const {
     if (stream_.systemError != 0) {
         return AccessError(SystemReason(stream_.systemError, FileAccess::Read));
     }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace vellumax {
 
@@ -10,7 +10,7 @@ namespace vellumax {
 // ("Invalid file format: ...").
 struct ReaderFailure {
     int number;
-    QString description;
+    std::string description;
 };
 
 // Saves every page of the document at `source` (a document-imaging file or an ordinary TIFF
@@ -24,7 +24,8 @@ struct ReaderFailure {
 // 53 "File not found", 75 "Path/File access error" (source or target), 321 "Invalid file
 // format" (also for pages stored with a codec this reader cannot decode), 7 "Out of memory" for
 // a page that would need more than 1 GiB decoded or would take the written file past its limit.
-std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QString& target);
+std::optional<ReaderFailure> SaveDocumentAsTiff(const std::string& source,
+                                                const std::string& target);
 
 // What the written file of one document may take, whatever its pages declare.
 struct WrittenFileBounds {
@@ -36,7 +37,8 @@ struct WrittenFileBounds {
     std::optional<std::uint64_t> limit;
 };
 
-std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QString& target,
+std::optional<ReaderFailure> SaveDocumentAsTiff(const std::string& source,
+                                                const std::string& target,
                                                 const WrittenFileBounds& bounds);
 
 // The most the written file of a document may take: 1 GiB (the most one page may need decoded)

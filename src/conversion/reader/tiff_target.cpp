@@ -1,12 +1,11 @@
-#include "conversion/tiff_target.h"
+#include "conversion/reader/tiff_target.h"
 
-#include <QString>
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
 
-#include "conversion/reader_failures.h"
+#include "conversion/reader/reader_failures.h"
 
 namespace vellumax::reader {
 
@@ -75,7 +74,7 @@ bool WriteCopiedPageTags(TIFF* in, TIFF* out, const PageLayout& layout, int page
 
 }  // namespace
 
-TargetWriting::TargetWriting(int descriptor, const QByteArray& name, std::uint64_t plainBytes,
+TargetWriting::TargetWriting(int descriptor, const std::string& name, std::uint64_t plainBytes,
                              std::uint64_t limit, std::uint64_t sourceBytesOnDisk)
     : stream_{descriptor, 0, true, false, 0, 0, limit},
       messages_(name),
@@ -98,11 +97,9 @@ bool TargetWriting::Finish() {
 
 ReaderFailure TargetWriting::Failure() const {
     if (stream_.overLimit) {
-        return TooLarge(QString("page %1 would take the converted document past %2, the most a "
-                                "document of %3 on disk may take")
-                            .arg(page_)
-                            .arg(SizeText(stream_.limit))
-                            .arg(SizeText(sourceBytesOnDisk_)));
+        return TooLarge(Text("page ", page_, " would take the converted document past ",
+                             SizeText(stream_.limit), ", the most a document of ",
+                             SizeText(sourceBytesOnDisk_), " on disk may take"));
     }
     if (stream_.systemError != 0) {
         return AccessError(SystemReason(stream_.systemError, FileAccess::Write));
@@ -176,7 +173,7 @@ std::optional<ReaderFailure> CopyStrips(TIFF* in, const SourceReading& reading,
         const auto size = static_cast<tmsize_t>(TIFFGetStrileByteCount(in, index));
         strip.resize(static_cast<std::size_t>(size));
         if (TIFFReadRawStrip(in, index, strip.data(), size) != size) {
-            return reading.Failure(QString("page %1 cannot be decoded").arg(page));
+            return reading.Failure(Text("page ", page, " cannot be decoded"));
         }
         if (TIFFWriteRawStrip(out, index, strip.data(), size) != size) {
             return target.Failure();

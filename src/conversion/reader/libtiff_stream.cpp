@@ -1,20 +1,43 @@
-#include "conversion/libtiff_stream.h"
+#include "conversion/reader/libtiff_stream.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 
-#include "conversion/page_limits.h"
+#include "conversion/reader/page_limits.h"
 #include "data_damage.h"
 
 namespace vellumax::reader {
 
-LibtiffMessages::LibtiffMessages(const QByteArray& name)
-    : options_(TIFFOpenOptionsAlloc(), &TIFFOpenOptionsFree),
-      namePrefix_(QString::fromLocal8Bit(name) + ": ") {
+namespace {
+
+// Some messages run over two lines or pad their words; a failure is listed on one line, its
+// words single-spaced.
+std::string OnOneLine(const char* message) {
+    std::string line;
+    bool space = false;
+    for (const char* at = message; *at != '\0'; ++at) {
+        if (std::isspace(static_cast<unsigned char>(*at)) != 0) {
+            space = !line.empty();
+            continue;
+        }
+        if (space) {
+            line += ' ';
+            space = false;
+        }
+        line += *at;
+    }
+    return line;
+}
+
+}  // namespace
+
+LibtiffMessages::LibtiffMessages(const std::string& name)
+    : options_(TIFFOpenOptionsAlloc(), &TIFFOpenOptionsFree), namePrefix_(name + ": ") {
     if (options_) {
         TIFFOpenOptionsSetErrorHandlerExtR(options_.get(), &RecordError, this);
         TIFFOpenOptionsSetWarningHandlerExtR(options_.get(), &RecordWarning, this);
@@ -22,20 +45,20 @@ LibtiffMessages::LibtiffMessages(const QByteArray& name)
     }
 }
 
-QString LibtiffMessages::Reason(const QString& what) const {
-    const QString detail = hasError() ? firstError_ : lastWarning_;
-    if (what.isEmpty() || detail.isEmpty()) {
-        return what.isEmpty() ? detail : what;
+std::string LibtiffMessages::Reason(const std::string& what) const {
+    const std::string& detail = hasError() ? firstError_ : lastWarning_;
+    if (what.empty() || detail.empty()) {
+        return what.empty() ? detail : what;
     }
     return what + ": " + detail;
 }
 
-QString LibtiffMessages::Format(const char* format, va_list arguments) const {
+std::string LibtiffMessages::Format(const char* format, va_list arguments) const {
     std::array<char, 512> buffer{};
     std::vsnprintf(buffer.data(), buffer.size(), format, arguments);
-    QString text = QString::fromLocal8Bit(buffer.data()).simplified();
-    if (text.startsWith(namePrefix_)) {
-        text.remove(0, namePrefix_.size());
+    std::string text = OnOneLine(buffer.data());
+    if (text.starts_with(namePrefix_)) {
+        text.erase(0, namePrefix_.size());
     }
     return text;
 }
@@ -45,15 +68,16 @@ void LibtiffMessages::StartDecoding() {
     decoding_ = true;
 }
 
-bool LibtiffMessages::IsUnknownTag(const QString& text) {
-    return text.contains("TIFF_SETGET_UNDEFINED") || text.startsWith("Unknown field with tag");
+bool LibtiffMessages::IsUnknownTag(const std::string& text) {
+    return text.find("TIFF_SETGET_UNDEFINED") != std::string::npos ||
+           text.starts_with("Unknown field with tag");
 }
 
 int LibtiffMessages::RecordError(TIFF*, void* self, const char*, const char* format,
                                  va_list arguments) {
     auto& messages = *static_cast<LibtiffMessages*>(self);
-    const QString text = messages.Format(format, arguments);
-    if (messages.firstError_.isEmpty() && !IsUnknownTag(text)) {
+    const std::string text = messages.Format(format, arguments);
+    if (messages.firstError_.empty() && !IsUnknownTag(text)) {
         messages.firstError_ = text;
     }
     messages.NoteDamage(text, true);
@@ -63,7 +87,7 @@ int LibtiffMessages::RecordError(TIFF*, void* self, const char*, const char* for
 int LibtiffMessages::RecordWarning(TIFF*, void* self, const char*, const char* format,
                                    va_list arguments) {
     auto& messages = *static_cast<LibtiffMessages*>(self);
-    const QString text = messages.Format(format, arguments);
+    const std::string text = messages.Format(format, arguments);
     if (!IsUnknownTag(text)) {
         messages.lastWarning_ = text;
     }
@@ -71,8 +95,8 @@ int LibtiffMessages::RecordWarning(TIFF*, void* self, const char*, const char* f
     return 1;
 }
 
-void LibtiffMessages::NoteDamage(const QString& text, bool error) {
-    if (decoding_ && damage_.isEmpty() && converter::IsDataDamage(text.toStdString(), error)) {
+void LibtiffMessages::NoteDamage(const std::string& text, bool error) {
+    if (decoding_ && damage_.empty() && converter::IsDataDamage(text, error)) {
         damage_ = text;
     }
 }
@@ -181,10 +205,10 @@ void UnmapNothing(thandle_t, void*, toff_t) {}
 
 }  // namespace
 
-TIFF* OpenTiff(const QByteArray& name, const char* mode, Stream& stream,
+TIFF* OpenTiff(const std::string& name, const char* mode, Stream& stream,
                const LibtiffMessages& messages) {
-    return TIFFClientOpenExt(name.constData(), mode, &stream, &ReadStream, &WriteStream,
-                             &SeekStream, &CloseStream, &StreamSize, &MapNothing, &UnmapNothing,
+    return TIFFClientOpenExt(name.c_str(), mode, &stream, &ReadStream, &WriteStream, &SeekStream,
+                             &CloseStream, &StreamSize, &MapNothing, &UnmapNothing,
                              messages.options());
 }
 

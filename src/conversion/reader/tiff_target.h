@@ -1,13 +1,13 @@
 #pragma once
 
 #include <tiffio.h>
-#include <QByteArray>
 #include <optional>
+#include <string>
 
-#include "conversion/document_reader.h"
-#include "conversion/libtiff_stream.h"
-#include "conversion/page_limits.h"
-#include "conversion/source_document.h"
+#include "conversion/reader/document_reader.h"
+#include "conversion/reader/libtiff_stream.h"
+#include "conversion/reader/page_limits.h"
+#include "conversion/reader/source_document.h"
 
 namespace vellumax::reader {
 
@@ -16,7 +16,7 @@ namespace vellumax::reader {
 // address. `sourceBytesOnDisk` is only told in the failure.
 class TargetWriting {
 public:
-    TargetWriting(int descriptor, const QByteArray& name, std::uint64_t plainBytes,
+    TargetWriting(int descriptor, const std::string& name, std::uint64_t plainBytes,
                   std::uint64_t limit, std::uint64_t sourceBytesOnDisk);
 
     TIFF* tiff() const { return tiff_.get(); }

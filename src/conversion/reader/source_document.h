@@ -1,13 +1,12 @@
 #pragma once
 
 #include <sys/types.h>
-#include <QByteArray>
-#include <QString>
 #include <cstdint>
 #include <optional>
+#include <string>
 
-#include "conversion/document_reader.h"
-#include "conversion/libtiff_stream.h"
+#include "conversion/reader/document_reader.h"
+#include "conversion/reader/libtiff_stream.h"
 #include "platform/file_descriptor.h"
 
 namespace vellumax::reader {
@@ -24,25 +23,26 @@ struct SourceFile {
 
 // Opens the source for reading only and checks its header: a TIFF or document-imaging file
 // that points at a first page.
-std::optional<ReaderFailure> OpenSource(const QString& path, SourceFile& source);
+std::optional<ReaderFailure> OpenSource(const std::string& path, SourceFile& source);
 
 // Replacing the source by its own copy would lose the document when the copy is cut short,
 // and the source is never to change.
-std::optional<ReaderFailure> RefuseSourceAsTarget(const SourceFile& source, const QString& target);
+std::optional<ReaderFailure> RefuseSourceAsTarget(const SourceFile& source,
+                                                  const std::string& target);
 
 // One libtiff reading of the source. Each has its own position and messages.
 class SourceReading {
 public:
-    SourceReading(const SourceFile& file, const QByteArray& name);
+    SourceReading(const SourceFile& file, const std::string& name);
 
     TIFF* tiff() const { return tiff_.get(); }
     std::uint64_t fileSize() const { return stream_.size; }
     // `what` says which step failed; libtiff's words, when it has any, tell why.
-    ReaderFailure Failure(const QString& what) const;
+    ReaderFailure Failure(const std::string& what) const;
     // See LibtiffMessages: the current page's pixels are decoded from here on, and what
     // libtiff said of damage to their data since.
     void StartDecoding() { messages_.StartDecoding(); }
-    const QString& damage() const { return messages_.damage(); }
+    const std::string& damage() const { return messages_.damage(); }
 
 private:
     Stream stream_;

@@ -1,20 +1,19 @@
-#include "conversion/document_reader.h"
+#include "conversion/reader/document_reader.h"
 
 #include <tiffio.h>
-#include <QFileInfo>
 #include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <set>
 #include <vector>
 
-#include "conversion/colour_pages.h"
-#include "conversion/page_limits.h"
-#include "conversion/pending_target.h"
-#include "conversion/reader_failures.h"
-#include "conversion/source_document.h"
-#include "conversion/stored_rows.h"
-#include "conversion/tiff_target.h"
+#include "conversion/reader/colour_pages.h"
+#include "conversion/reader/page_limits.h"
+#include "conversion/reader/pending_target.h"
+#include "conversion/reader/reader_failures.h"
+#include "conversion/reader/source_document.h"
+#include "conversion/reader/stored_rows.h"
+#include "conversion/reader/tiff_target.h"
 #include "data_damage.h"
 
 namespace vellumax {
@@ -25,6 +24,12 @@ using namespace reader;
 
 // When libtiff cannot open a file it is the first directory that could not be read.
 const char kFirstPageUnreadable[] = "the first page cannot be read";
+
+// What libtiff calls the file in its messages, which the failure line strips.
+std::string FileNameOf(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 bool IsReducedImage(TIFF* tiff) {
     std::uint32_t subfileType = 0;
@@ -53,7 +58,7 @@ std::optional<ReaderFailure> ForEachPage(SourceReading& reading, Visit visit) {
             break;
         }
         if (!TIFFReadDirectory(tiff)) {
-            return reading.Failure(QString("the page chain breaks off after page %1").arg(page));
+            return reading.Failure(Text("the page chain breaks off after page ", page));
         }
     }
     if (page == 0) {
@@ -97,7 +102,7 @@ std::optional<ReaderFailure> CopyPage(TIFF* in, SourceReading& reading, TargetWr
         storedRows.emplace(in, layout);
     }
     const RowConverter converter(in, layout);
-    const QString broken = QString("page %1 cannot be decoded").arg(page);
+    const std::string broken = Text("page ", page, " cannot be decoded");
     reading.StartDecoding();
 
     for (std::uint32_t row = 0; row < layout.height; ++row) {
@@ -119,11 +124,9 @@ std::optional<ReaderFailure> CopyPage(TIFF* in, SourceReading& reading, TargetWr
     }
     // libtiff decoded past damage: the page is kept, and the note tells the page converter,
     // which reports it.
-    if (!reading.damage().isEmpty()) {
-        const QByteArray note = QByteArray(converter::kDamageNote.data(),
-                                           static_cast<qsizetype>(converter::kDamageNote.size())) +
-                                reading.damage().toUtf8();
-        if (!TIFFSetField(out, TIFFTAG_IMAGEDESCRIPTION, note.constData())) {
+    if (!reading.damage().empty()) {
+        const std::string note = std::string(converter::kDamageNote) + reading.damage();
+        if (!TIFFSetField(out, TIFFTAG_IMAGEDESCRIPTION, note.c_str())) {
             return target.Failure();
         }
     }
@@ -135,11 +138,13 @@ std::optional<ReaderFailure> CopyPage(TIFF* in, SourceReading& reading, TargetWr
 
 }  // namespace
 
-std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QString& target) {
+std::optional<ReaderFailure> SaveDocumentAsTiff(const std::string& source,
+                                                const std::string& target) {
     return SaveDocumentAsTiff(source, target, WrittenFileBounds{});
 }
 
-std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QString& target,
+std::optional<ReaderFailure> SaveDocumentAsTiff(const std::string& source,
+                                                const std::string& target,
                                                 const WrittenFileBounds& bounds) {
     SourceFile file;
     if (auto failure = OpenSource(source, file)) {
@@ -148,7 +153,7 @@ std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QSt
     if (auto failure = RefuseSourceAsTarget(file, target)) {
         return failure;
     }
-    const QByteArray sourceName = QFileInfo(source).fileName().toLocal8Bit();
+    const std::string sourceName = FileNameOf(source);
 
     // Every page is checked before anything is decoded or written, so that a document with
     // a page this reader cannot take fails at once, whichever page it is.
@@ -172,9 +177,9 @@ std::optional<ReaderFailure> SaveDocumentAsTiff(const QString& source, const QSt
         return failure;
     }
     SourceReading reading(file, sourceName);
-    TargetWriting writing(
-        pending.descriptor(), QFileInfo(target).fileName().toLocal8Bit(), bounds.plainBytes,
-        bounds.limit.value_or(WrittenFileLimit(file.bytesOnDisk)), file.bytesOnDisk);
+    TargetWriting writing(pending.descriptor(), FileNameOf(target), bounds.plainBytes,
+                          bounds.limit.value_or(WrittenFileLimit(file.bytesOnDisk)),
+                          file.bytesOnDisk);
     if (reading.tiff() == nullptr) {
         return reading.Failure(kFirstPageUnreadable);
     }

@@ -1,20 +1,19 @@
-#include "conversion/colour_pages.h"
+#include "conversion/reader/colour_pages.h"
 
-#include <QString>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "conversion/ptc/ptc_decoder.h"
-#include "conversion/reader_failures.h"
+#include "conversion/reader/reader_failures.h"
 
 namespace vellumax::reader {
 
 std::optional<ReaderFailure> CopyTransformCodedPage(TIFF* in, const SourceReading& reading,
                                                     TargetWriting& target, const PageLayout& layout,
                                                     int page, int pageCount) {
-    const auto broken = [page](const QString& why) {
-        return InvalidFormat(QString("page %1 cannot be decoded: %2").arg(page).arg(why));
+    const auto broken = [page](const std::string& why) {
+        return InvalidFormat(Text("page ", page, " cannot be decoded: ", why));
     };
     if (TIFFNumberOfStrips(in) != 1) {
         return broken("its colour stream is split into strips");
@@ -23,12 +22,12 @@ std::optional<ReaderFailure> CopyTransformCodedPage(TIFF* in, const SourceReadin
     std::vector<std::uint8_t> stream(static_cast<std::size_t>(TIFFGetStrileByteCount(in, 0)));
     const auto size = static_cast<tmsize_t>(stream.size());
     if (TIFFReadRawStrip(in, 0, stream.data(), size) != size) {
-        return reading.Failure(QString("page %1 cannot be decoded").arg(page));
+        return reading.Failure(Text("page ", page, " cannot be decoded"));
     }
     std::string problem;
     const auto decoder = ptc::PageDecoder::Open(std::move(stream), problem);
     if (!decoder) {
-        return broken(QString::fromStdString(problem));
+        return broken(problem);
     }
     if (decoder->frame().width != layout.width || decoder->frame().height != layout.height) {
         return broken("its colour stream is of another size than the page");
@@ -43,13 +42,11 @@ std::optional<ReaderFailure> CopyTransformCodedPage(TIFF* in, const SourceReadin
             continue;
         }
         if (!decoder->damagedRecords()) {
-            return decoder->problem().empty() ? target.Failure()
-                                              : broken(QString::fromStdString(decoder->problem()));
+            return decoder->problem().empty() ? target.Failure() : broken(decoder->problem());
         }
         const ptc::RecordCount records = ptc::CountRecords(decoder->stream());
-        return broken(QString("%1 of its %2 colour records are damaged")
-                          .arg(records.damaged)
-                          .arg(records.total));
+        return broken(
+            Text(records.damaged, " of its ", records.total, " colour records are damaged"));
     }
     if (!TIFFWriteDirectory(out)) {
         return target.Failure();

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <optional>
+#include <string>
 
-#include "conversion/document_reader.h"
+#include "conversion/reader/document_reader.h"
 #include "platform/file_descriptor.h"
 
 namespace vellumax::reader {
@@ -20,12 +19,12 @@ public:
 
     int descriptor() const { return descriptor_.get(); }
 
-    std::optional<ReaderFailure> Create(const QString& target);
-    std::optional<ReaderFailure> Commit(const QString& target);
+    std::optional<ReaderFailure> Create(const std::string& target);
+    std::optional<ReaderFailure> Commit(const std::string& target);
 
 private:
     FileDescriptor descriptor_;
-    QByteArray path_;
+    std::string path_;
 };
 
 }  // namespace vellumax::reader

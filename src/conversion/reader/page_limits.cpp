@@ -1,11 +1,10 @@
-#include "conversion/page_limits.h"
+#include "conversion/reader/page_limits.h"
 
-#include <QString>
 #include <algorithm>
 #include <cmath>
 
 #include "compressed_size.h"
-#include "conversion/reader_failures.h"
+#include "conversion/reader/reader_failures.h"
 
 namespace vellumax::reader {
 
@@ -81,10 +80,10 @@ double MaxCompressedBytes(const PageLayout& layout, double decoded, double rows)
 
 }  // namespace
 
-QString SizeText(std::uint64_t bytes) {
+std::string SizeText(std::uint64_t bytes) {
     const bool small = bytes < (std::uint64_t{1} << 20);
     const std::uint64_t unit = small ? 1024 : std::uint64_t{1} << 20;
-    return QString("%1 %2").arg((bytes + unit - 1) / unit).arg(small ? "KiB" : "MiB");
+    return Text((bytes + unit - 1) / unit, small ? " KiB" : " MiB");
 }
 
 bool IsJpegYCbCr(const PageLayout& layout) {
@@ -95,21 +94,19 @@ std::optional<ReaderFailure> ReadLayout(TIFF* tiff, int page, PageLayout& layout
     TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &layout.compression);
     const auto codec = std::find(kImagingCodecs.begin(), kImagingCodecs.end(), layout.compression);
     if (codec != kImagingCodecs.end()) {
-        return InvalidFormat(QString("page %1 uses the imaging codec %2, which cannot be decoded")
-                                 .arg(page)
-                                 .arg(*codec));
+        return InvalidFormat(
+            Text("page ", page, " uses the imaging codec ", *codec, ", which cannot be decoded"));
     }
     const bool transformCoded = layout.compression == kTransformCodec;
     if (!transformCoded && !TIFFIsCODECConfigured(layout.compression)) {
-        return InvalidFormat(QString("page %1 uses compression %2, which cannot be decoded")
-                                 .arg(page)
-                                 .arg(layout.compression));
+        return InvalidFormat(Text("page ", page, " uses compression ", layout.compression,
+                                  ", which cannot be decoded"));
     }
     TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &layout.width);
     TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &layout.height);
     if (layout.width == 0 || layout.height == 0 ||
         !TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &layout.photometric)) {
-        return InvalidFormat(QString("page %1 has no size or no colour form").arg(page));
+        return InvalidFormat(Text("page ", page, " has no size or no colour form"));
     }
     TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &layout.bitsPerSample);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &layout.samplesPerPixel);
@@ -123,16 +120,14 @@ std::optional<ReaderFailure> ReadLayout(TIFF* tiff, int page, PageLayout& layout
         TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &layout.blockRows);
     }
     if (layout.blockRows == 0 || (layout.tiled && layout.tileWidth == 0)) {
-        return InvalidFormat(QString("page %1 is stored in blocks of no size").arg(page));
+        return InvalidFormat(Text("page ", page, " is stored in blocks of no size"));
     }
     layout.blockRows = std::min(layout.blockRows, layout.height);
 
     if (transformCoded && (layout.tiled || DirectKind(tiff, layout) != PageKind::Rgb ||
                            layout.samplesPerPixel != 3 || layout.bitsPerSample != 8)) {
-        return InvalidFormat(
-            QString("page %1 uses the imaging codec %2 in a form that cannot be decoded")
-                .arg(page)
-                .arg(kTransformCodec));
+        return InvalidFormat(Text("page ", page, " uses the imaging codec ", kTransformCodec,
+                                  " in a form that cannot be decoded"));
     }
     if (const auto kind = DirectKind(tiff, layout)) {
         layout.kind = *kind;
@@ -140,8 +135,7 @@ std::optional<ReaderFailure> ReadLayout(TIFF* tiff, int page, PageLayout& layout
     }
     std::array<char, 1024> reason{};
     if (!TIFFRGBAImageOK(tiff, reason.data())) {
-        return InvalidFormat(
-            QString("page %1 cannot be converted: %2").arg(page).arg(reason.data()));
+        return InvalidFormat(Text("page ", page, " cannot be converted: ", reason.data()));
     }
     layout.kind = PageKind::Rendered;
     return std::nullopt;
@@ -164,10 +158,8 @@ std::optional<ReaderFailure> CheckLimits(TIFF* tiff, int page, const PageLayout&
         Bytes(static_cast<double>(layout.width) * layout.outputSamples() * layout.outputBits(),
               layout.height);
     if (std::max(stored, written) > limit) {
-        return TooLarge(QString("page %1 is %2 x %3 pixels, which needs more than 1 GiB decoded")
-                            .arg(page)
-                            .arg(layout.width)
-                            .arg(layout.height));
+        return TooLarge(Text("page ", page, " is ", layout.width, " x ", layout.height,
+                             " pixels, which needs more than 1 GiB decoded"));
     }
     const double decodedBlock = layout.tiled ? static_cast<double>(TIFFTileSize64(tiff))
                                              : static_cast<double>(TIFFStripSize64(tiff));
@@ -177,7 +169,7 @@ std::optional<ReaderFailure> CheckLimits(TIFF* tiff, int page, const PageLayout&
                  layout.kind == PageKind::Rendered ? 4.0 * layout.width * layout.blockRows : 0.0);
     if (block > limit) {
         return TooLarge(
-            QString("page %1 is stored in blocks that need more than 1 GiB decoded").arg(page));
+            Text("page ", page, " is stored in blocks that need more than 1 GiB decoded"));
     }
     const double maxCompressed = MaxCompressedBytes(layout, decodedBlock, layout.blockRows);
     const char* const kind = layout.tiled ? "tile" : "strip";
@@ -190,31 +182,24 @@ std::optional<ReaderFailure> CheckLimits(TIFF* tiff, int page, const PageLayout&
         const std::uint64_t offset = TIFFGetStrileOffset(tiff, index);
         const std::uint64_t count = TIFFGetStrileByteCount(tiff, index);
         if (count > fileSize || offset > fileSize - count) {
-            return InvalidFormat(
-                QString("page %1 is cut short: its image data reach past the end of the file")
-                    .arg(page));
+            return InvalidFormat(Text(
+                "page ", page, " is cut short: its image data reach past the end of the file"));
         }
         if (count == 0) {
-            return InvalidFormat(QString("page %1 is damaged: its %2 %3 holds no data")
-                                     .arg(page)
-                                     .arg(kind)
-                                     .arg(index + 1));
+            return InvalidFormat(
+                Text("page ", page, " is damaged: its ", kind, " ", index + 1, " holds no data"));
         }
         if (static_cast<double>(count) > maxCompressed) {
-            return InvalidFormat(QString("page %1 is damaged: its %2 %3 declares %4 of compressed "
-                                         "data, more than its pixels can need (%5)")
-                                     .arg(page)
-                                     .arg(kind)
-                                     .arg(index + 1)
-                                     .arg(SizeText(count))
-                                     .arg(SizeText(static_cast<std::uint64_t>(maxCompressed))));
+            return InvalidFormat(Text("page ", page, " is damaged: its ", kind, " ", index + 1,
+                                      " declares ", SizeText(count),
+                                      " of compressed data, more than its pixels can need (",
+                                      SizeText(static_cast<std::uint64_t>(maxCompressed)), ")"));
         }
         // A page's compressed data is held to the limit of its decoded size too: it is what
         // the page costs in memory and in the written file when its strips are copied.
         compressed += count;
         if (compressed > kMaxDecodedPageBytes) {
-            return TooLarge(
-                QString("page %1 declares more than 1 GiB of compressed data").arg(page));
+            return TooLarge(Text("page ", page, " declares more than 1 GiB of compressed data"));
         }
         largest = std::max(largest, count);
     }
@@ -229,7 +214,7 @@ std::optional<ReaderFailure> CheckLimits(TIFF* tiff, int page, const PageLayout&
         static_cast<double>(largest) + (rendered || layout.tiled ? decodedBlock : 0.0) + band;
     if (held > limit) {
         return TooLarge(
-            QString("page %1 needs more than 1 GiB of memory at once to be decoded").arg(page));
+            Text("page ", page, " needs more than 1 GiB of memory at once to be decoded"));
     }
     return std::nullopt;
 }

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <tiffio.h>
-#include <QByteArray>
-#include <QString>
 #include <cstdarg>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace vellumax::reader {
 
@@ -15,38 +14,38 @@ namespace vellumax::reader {
 class LibtiffMessages {
 public:
     // `name` is what libtiff calls the file; the failure line already names it.
-    explicit LibtiffMessages(const QByteArray& name);
+    explicit LibtiffMessages(const std::string& name);
     LibtiffMessages(const LibtiffMessages&) = delete;
     LibtiffMessages& operator=(const LibtiffMessages&) = delete;
 
     TIFFOpenOptions* options() const { return options_.get(); }
-    bool hasError() const { return !firstError_.isEmpty(); }
+    bool hasError() const { return !firstError_.empty(); }
     // What went wrong: `what` (the step that failed, in our words) with libtiff's error, or
     // with its latest warning when it gave no error.
-    QString Reason(const QString& what) const;
+    std::string Reason(const std::string& what) const;
     // A page's pixels are decoded from here on: what libtiff says of their data now, until
     // the next call, is damage (see converter::IsDataDamage).
     void StartDecoding();
     // The first message about damage to the page's data since StartDecoding(), or "".
-    const QString& damage() const { return damage_; }
+    const std::string& damage() const { return damage_; }
 
 private:
     // The module (a function or file name) is left out, and so is the file's name where a
     // message starts with it. Some messages run over two lines; a failure is listed on one.
-    QString Format(const char* format, va_list arguments) const;
+    std::string Format(const char* format, va_list arguments) const;
     // libtiff reports a tag it does not know how to read as an error, yet reads on without
     // it; such a tag is never why a page fails, so the real error that may follow is kept.
-    static bool IsUnknownTag(const QString& text);
-    void NoteDamage(const QString& text, bool error);
+    static bool IsUnknownTag(const std::string& text);
+    void NoteDamage(const std::string& text, bool error);
     // Both return "handled", as libtiff's global handlers would print.
     static int RecordError(TIFF*, void* self, const char*, const char* format, va_list arguments);
     static int RecordWarning(TIFF*, void* self, const char*, const char* format, va_list arguments);
 
     std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options_;
-    QString namePrefix_;
-    QString firstError_;
-    QString lastWarning_;
-    QString damage_;
+    std::string namePrefix_;
+    std::string firstError_;
+    std::string lastWarning_;
+    std::string damage_;
     bool decoding_ = false;
 };
 
@@ -71,7 +70,7 @@ struct Stream {
 };
 
 // A libtiff handle on the stream; what libtiff says about it goes to `messages`.
-TIFF* OpenTiff(const QByteArray& name, const char* mode, Stream& stream,
+TIFF* OpenTiff(const std::string& name, const char* mode, Stream& stream,
                const LibtiffMessages& messages);
 
 }  // namespace vellumax::reader

@@ -1,4 +1,4 @@
-#include "conversion/stored_rows.h"
+#include "conversion/reader/stored_rows.h"
 
 #include <algorithm>
 #include <cstring>

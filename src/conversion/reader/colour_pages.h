@@ -3,10 +3,10 @@
 #include <tiffio.h>
 #include <optional>
 
-#include "conversion/document_reader.h"
-#include "conversion/page_limits.h"
-#include "conversion/source_document.h"
-#include "conversion/tiff_target.h"
+#include "conversion/reader/document_reader.h"
+#include "conversion/reader/page_limits.h"
+#include "conversion/reader/source_document.h"
+#include "conversion/reader/tiff_target.h"
 
 namespace vellumax::reader {
 
