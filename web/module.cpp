@@ -1,6 +1,6 @@
 // The converter for the page, as a WebAssembly module: one document's bytes in, its pages'
-// bytes out. The page converter works on files, so each call gives it a folder of its own in
-// memory (MEMFS), removed before the call returns.
+// bytes out, with the program's failures. The documents library works on files, so each call
+// gives it a folder of its own in memory (MEMFS), removed before the call returns.
 //
 //   const m = await createVellumax();
 //   m.convert(name, bytes, "jpeg" | "png" | "pdf", quality)
@@ -12,20 +12,18 @@
 #include <sys/stat.h>
 #include <tiffio.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "folder_page_files.h"
-#include "page_converter.h"
-#include "platform/build_config.h"
+#include "conversion/document_conversion.h"
+#include "conversion/failure_wording.h"
 
 namespace {
 
@@ -35,18 +33,17 @@ using emscripten::val;
 struct Format {
     converter::OutputFormat format;
     std::string extension;
-    bool perPage;
 };
 
 std::optional<Format> FormatNamed(const std::string& name) {
     if (name == "jpeg") {
-        return Format{converter::OutputFormat::Jpeg, "jpg", true};
+        return Format{converter::OutputFormat::Jpeg, "jpg"};
     }
     if (name == "png") {
-        return Format{converter::OutputFormat::Png, "png", true};
+        return Format{converter::OutputFormat::Png, "png"};
     }
     if (name == "pdf") {
-        return Format{converter::OutputFormat::Pdf, "pdf", false};
+        return Format{converter::OutputFormat::Pdf, "pdf"};
     }
     return std::nullopt;
 }
@@ -62,43 +59,31 @@ struct Conversion {
     int pages = 0;
 };
 
-// The document's name without its folder and its last extension, as the program names its
-// outputs; a leading dot starts no extension.
+// The document's name without its folder, as the page may hand over a path within a folder it
+// was given.
+std::string BaseName(const std::string& name) {
+    return name.substr(name.find_last_of('/') + 1);
+}
+
+// The name without its last extension, as the program names its outputs; a leading dot starts
+// no extension.
 std::string StemOf(const std::string& name) {
-    const std::string base = name.substr(name.find_last_of('/') + 1);
+    const std::string base = BaseName(name);
     const auto dot = base.find_last_of('.');
     return dot != std::string::npos && dot >= 1 ? base.substr(0, dot) : base;
 }
 
-// A failure as the closing report lists it after the document's name.
-std::string FailureText(int number, const std::string& description) {
-    return " (" + std::to_string(number) + " (" + description + ")) ";
+// The document keeps its name in the work folder, for the failures that quote it, unless that
+// name could not be a file's.
+std::string SourceName(const std::string& name) {
+    const std::string base = BaseName(name);
+    const bool usable =
+        !base.empty() && base != "." && base != ".." && base.find('\0') == std::string::npos;
+    return usable ? base : "document";
 }
 
 Conversion Failed(int number, const std::string& description) {
-    return {FailureText(number, description), {}, 0};
-}
-
-// What the converter's report makes of the document: "" when every page was written whole.
-// Pages kept with damage are delivered and still listed, as the program does.
-std::string ConverterFailure(const converter::ConversionReport& report) {
-    if (report.Succeeded() && !report.Damaged()) {
-        return {};
-    }
-    return FailureText(321, report.Summary());
-}
-
-// The window's closing report over the failures the page gathered, a "name failure" line each.
-std::string ClosingMessage(const std::string& failures) {
-    const bool blank = std::all_of(failures.begin(), failures.end(),
-                                   [](unsigned char c) { return std::isspace(c) != 0; });
-    if (blank) {
-        return "Done.";
-    }
-    return "Done.\r\n\r\nError #2122:\r\nFollowing files: \r\n" + failures +
-           "\r\ncould not be operated. They could be opened by another program. \r\n"
-           "Please email screenshot of this message and some of files to " +
-           vellumax::build_config::kSupportEmail;
+    return {vellumax::FailureText(number, description), {}, 0};
 }
 
 // A folder of the in-memory file system for one call, gone with it.
@@ -138,22 +123,18 @@ std::optional<std::vector<char>> ReadFile(const std::filesystem::path& path) {
     return data;
 }
 
-// The converter's files in the work folder, in page order, under the names the user gets.
-std::vector<OutputFile> CollectOutputs(const std::string& input, const std::string& stem,
-                                       const Format& format, int pages) {
+// The library's outputs under the names the user gets: "<stem>_<page>.<extension>", or
+// "<stem>.<extension>" for the one file of the whole document.
+std::vector<OutputFile> Collect(const vellumax::FolderConversion& conversion,
+                                const std::string& stem, const Format& format) {
     std::vector<OutputFile> files;
-    if (!format.perPage) {
-        if (auto data = ReadFile(converter::OutputPath(input, "-all." + format.extension))) {
-            files.push_back({stem + "." + format.extension, std::move(*data)});
+    for (const auto& output : conversion.outputs) {
+        auto data = ReadFile(output.file);
+        if (!data) {
+            throw std::runtime_error("cannot read back " + output.file.string());
         }
-        return files;
-    }
-    const converter::FolderPageFiles pageFiles(input, format.extension);
-    for (int number = 1; number <= pages; ++number) {
-        if (auto data = ReadFile(pageFiles.PagePath(number))) {
-            files.push_back(
-                {stem + "_" + std::to_string(number) + "." + format.extension, std::move(*data)});
-        }
+        const std::string page = output.page == 0 ? "" : "_" + std::to_string(output.page);
+        files.push_back({stem + page + "." + format.extension, std::move(*data)});
     }
     return files;
 }
@@ -161,16 +142,15 @@ std::vector<OutputFile> CollectOutputs(const std::string& input, const std::stri
 Conversion ConvertBytes(const std::string& name, const std::vector<unsigned char>& bytes,
                         const Format& format, int quality) {
     const WorkFolder work;
-    const std::string input = (work.path() / "in.tif").string();
-    if (!WriteFile(input, bytes)) {
+    const std::filesystem::path source = work.path() / SourceName(name);
+    const std::filesystem::path outputs = work.path() / "outputs";
+    std::filesystem::create_directory(outputs);
+    if (!WriteFile(source, bytes)) {
         return Failed(7, "Out of memory");
     }
-    const auto report = converter::ConvertFile(input, quality, format.format);
-    Conversion result;
-    result.pages = report.pagesWritten + report.pagesFailed;
-    result.failure = ConverterFailure(report);
-    result.files = CollectOutputs(input, StemOf(name), format, result.pages);
-    return result;
+    const auto conversion =
+        vellumax::ConvertIntoFolder(source.string(), outputs, format.format, quality);
+    return {conversion.failure, Collect(conversion, StemOf(name), format), conversion.pages};
 }
 
 val Uint8ArrayOf(const std::vector<char>& data) {
@@ -225,5 +205,5 @@ val Convert(const std::string& name, const val& bytes, const std::string& format
 
 EMSCRIPTEN_BINDINGS(vellumax) {
     emscripten::function("convert", &Convert);
-    emscripten::function("closingMessage", &ClosingMessage);
+    emscripten::function("closingMessage", &vellumax::ClosingMessage);
 }
