@@ -46,6 +46,7 @@ const groups = [
         name: 'bundled samples',
         root: path.join(path.dirname(native), 'Samples'),
         dropped: true,
+        offline: true, // the network cut once the page has loaded
         paths: () => ['Sample Invoice.mdi', 'Sample Letter.mdi'],
         absent: 'the native build has no Samples folder',
     },
@@ -108,6 +109,11 @@ async function convertInPage(group, format, out) {
     const page = await context.newPage();
     // One worker for the run that measures speed, so that the times add up to one core's.
     await page.goto(`${site.origin}/index.html${group.folder && format === 'jpeg' ? '?workers=1' : ''}`);
+    if (group.offline) {
+        await page.waitForFunction(() => navigator.serviceWorker.controller !== null);
+        await context.setOffline(true);
+        await page.reload();
+    }
     await page.check(`input[name=format][value=${format}]`);
     await addDocuments(page, group);
     await page.click('#start');

@@ -55,14 +55,29 @@ function rowOf(listed) {
     return row;
 }
 
-function showList() {
-    $('documents').tBodies[0].replaceChildren(...documents.map(rowOf));
+// Rows are made anew only for what changed: a run over thousands of documents would
+// otherwise rebuild the whole list for each one.
+const rows = new Map();
+
+function showRow(listed) {
+    const row = rowOf(listed);
+    rows.get(listed)?.replaceWith(row);
+    rows.set(listed, row);
+}
+
+function showControls() {
     $('drop-hint').hidden = documents.length > 0;
     const anyOutput = documents.some((listed) => listed.outputs.length > 0);
     $('download-all').disabled = converting || !anyOutput;
-    for (const id of ['start', 'clear-list', 'pick-files', 'pick-folder', 'quality']) $(id).disabled = converting;
+    for (const id of ['start', 'clear-list', 'add-files', 'add-folder', 'quality']) $(id).disabled = converting;
     for (const option of document.querySelectorAll('input[name=format]')) option.disabled = converting;
-    document.querySelectorAll('label.button').forEach((label) => label.classList.toggle('disabled', converting));
+}
+
+function showList() {
+    rows.clear();
+    documents.forEach((listed) => rows.set(listed, rowOf(listed)));
+    $('documents').tBodies[0].replaceChildren(...rows.values());
+    showControls();
 }
 
 function forgetOutputs(listed) {
@@ -89,7 +104,8 @@ const runView = {
     turn(listed, position) {
         listed.state = 'converting';
         setProgress(`Processing: ${listed.name}`, ((position + 1) * 100) / documents.length);
-        showList();
+        showRow(listed);
+        rows.get(listed).scrollIntoView({ block: 'nearest' });
     },
     finished(listed, result) {
         listed.state = 'finished';
@@ -98,7 +114,7 @@ const runView = {
             const blob = new Blob([data], { type: mimeTypeOf(name) });
             return { name, blob, url: URL.createObjectURL(blob) };
         });
-        showList();
+        showRow(listed);
     },
 };
 
@@ -160,6 +176,8 @@ function wire() {
     $('quality').addEventListener('input', () => {
         $('quality-caption').textContent = qualityCaption($('quality').value);
     });
+    $('add-files').addEventListener('click', () => $('pick-files').click());
+    $('add-folder').addEventListener('click', () => $('pick-folder').click());
     $('pick-files').addEventListener('change', (event) => {
         addDocuments(documentsFromFiles(event.target.files));
         event.target.value = '';
@@ -176,3 +194,7 @@ function wire() {
 }
 
 wire();
+
+// Where a browser offers no service worker (plain http from another host than this one),
+// the page still converts while it is open, only not after going offline.
+navigator.serviceWorker?.register('offline.js').catch(() => {});
