@@ -94,6 +94,7 @@ for (const group of groups) {
             assert.deepEqual(Object.keys(web.zip).sort(), archive.map(([entry]) => entry).sort());
             for (const [entry, nativeFile] of archive) formats[format](web.zip[entry], nativeFile, entry);
             assert.deepEqual(web.foreignRequests, []);
+            assert.deepEqual(web.pageErrors, []);
             if (group.folder && format === 'jpeg') printSpeed(web);
         });
     }
@@ -107,6 +108,10 @@ async function convertInPage(group, format, out) {
         if (url.origin !== site.origin && !['blob:', 'data:'].includes(url.protocol)) foreignRequests.push(request.url());
     });
     const page = await context.newPage();
+    // A refused request or script (the page's own policy, say) shows only here.
+    const pageErrors = [];
+    page.on('console', (message) => message.type() === 'error' && pageErrors.push(message.text()));
+    page.on('pageerror', (error) => pageErrors.push(error.message));
     // One worker for the run that measures speed, so that the times add up to one core's.
     await page.goto(`${site.origin}/index.html${group.folder && format === 'jpeg' ? '?workers=1' : ''}`);
     if (group.offline) {
@@ -127,7 +132,7 @@ async function convertInPage(group, format, out) {
     await page.screenshot({ path: path.join(out, 'page.png'), fullPage: true });
     const zip = (await page.isEnabled('#download-all')) ? await downloadZip(page) : {};
     await context.close();
-    return { rows, closing, zip, foreignRequests };
+    return { rows, closing, zip, foreignRequests, pageErrors };
 }
 
 async function downloadZip(page) {

@@ -48,7 +48,8 @@ class Converter {
 }
 
 async function convertOn(converter, document, options) {
-    const answer = await converter.ask({ type: 'convert', file: document.file, name: document.name, ...options });
+    const request = { type: 'convert', file: document.file, name: document.name, ...options };
+    const answer = await converter.ask(request).catch((error) => ({ error: String(error?.message ?? error) }));
     if (answer.error === undefined) return answer.result;
     converter.stop();
     return { failure: converterStopped(answer.error), pages: 0, files: [], milliseconds: 0 };
@@ -87,8 +88,8 @@ export async function convertAll(documents, options, workers, view) {
             if (result.failure) failures += document.shownName + result.failure + '\r\n';
             view.finished(document, result);
         }
-        const answer = await converters[0].ask({ type: 'closing', failures });
-        return answer.closing ?? 'Done.' + failures;
+        const answer = await converters[0].ask({ type: 'closing', failures }).catch(() => ({}));
+        return answer.closing ?? (failures ? `Done.\r\n\r\n${failures}` : 'Done.');
     } finally {
         converters.forEach((converter) => converter.stop());
     }
