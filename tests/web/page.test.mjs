@@ -236,5 +236,6 @@ function jpegPixels(bytes) {
 function printSpeed(web) {
     const pixels = Object.values(web.zip).reduce((sum, bytes) => sum + jpegPixels(bytes), 0);
     const seconds = web.rows.reduce((sum, row) => sum + row.milliseconds, 0) / 1000;
+    if (pixels === 0) return console.log('# browser: no speed figure, no page of the shared samples converted');
     console.log(`# browser: ${(pixels / 1e6 / seconds).toFixed(1)} megapixels per second over ${web.rows.length} shared samples (decode and JPEG encode, one worker)`);
 }
