@@ -76,7 +76,7 @@ after(async () => {
 
 for (const group of groups) {
     for (const format of Object.keys(formats)) {
-        const present = existsSync(group.root);
+        const present = existsSync(group.folder ?? group.root);
         test(`${group.name} as ${format}`, { skip: !present && group.absent, timeout: 900_000 }, async () => {
             const out = path.join(outputRoot, `${group.name} ${format}`.replace(/\W+/g, '-'));
             mkdirSync(out, { recursive: true });
