@@ -33,7 +33,7 @@ const groups = [
         root: path.dirname(testdata),
         folder: testdata,
         paths: () => ['mdi', 'mdi-art'].flatMap((sub) =>
-            filesIn(path.join(testdata, sub), /\.mdi$/).map((name) => `testdata/${sub}/${name}`)),
+            filesIn(path.join(testdata, sub), /\.mdi$/).map((name) => `${path.basename(testdata)}/${sub}/${name}`)),
         absent: 'the shared samples are not beside the repository (../shared/testdata)',
     },
     {
