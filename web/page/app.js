@@ -52,6 +52,7 @@ function rowOf(listed) {
     name.textContent = listed.shownName;
     name.title = listed.shownName;
     row.append(name, stateCell(listed));
+    row.addEventListener('dblclick', () => removeDocument(listed));
     return row;
 }
 
@@ -143,6 +144,16 @@ async function start() {
         setProgress('Progress Bar', 0);
         showList();
     }
+}
+
+// As in the window, a double-click takes a document off the list.
+function removeDocument(listed) {
+    if (converting) return;
+    forgetOutputs(listed);
+    documents.splice(documents.indexOf(listed), 1);
+    rows.get(listed).remove();
+    rows.delete(listed);
+    showControls();
 }
 
 function clearList() {
