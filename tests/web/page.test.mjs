@@ -110,8 +110,12 @@ async function convertInPage(group, format, out) {
     const page = await context.newPage();
     // A refused request or script (the page's own policy, say) shows only here.
     const pageErrors = [];
-    page.on('console', (message) => message.type() === 'error' && pageErrors.push(message.text()));
-    page.on('pageerror', (error) => pageErrors.push(error.message));
+    let pageFailed;
+    const failure = new Promise((resolve, reject) => (pageFailed = reject));
+    const noteError = (text) => pageErrors.push(text) && pageFailed(new Error(`the page failed: ${text}`));
+    page.on('console', (message) => message.type() === 'error' && noteError(`${message.text()} (${message.location().url})`));
+    page.on('pageerror', (error) => noteError(error.message));
+    failure.catch(() => {}); // waited on below, where a run that cannot finish ends at once
     // One worker for the run that measures speed, so that the times add up to one core's.
     await page.goto(`${site.origin}/index.html${group.folder && format === 'jpeg' ? '?workers=1' : ''}`);
     if (group.offline) {
@@ -122,7 +126,7 @@ async function convertInPage(group, format, out) {
     await page.check(`input[name=format][value=${format}]`);
     await addDocuments(page, group);
     await page.click('#start');
-    await page.waitForSelector('#closing-report:not([hidden])', { timeout: 600_000 });
+    await Promise.race([page.waitForSelector('#closing-report:not([hidden])', { timeout: 600_000 }), failure]);
     const rows = await page.$$eval('#documents tbody tr', (rows) => rows.map((row) => ({
         name: row.querySelector('.name').textContent,
         failure: row.querySelector('.failure')?.textContent ?? '',
