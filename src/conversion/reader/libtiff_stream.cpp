@@ -107,7 +107,11 @@ tmsize_t ReadStream(thandle_t handle, void* buffer, tmsize_t size) {
     auto& stream = *static_cast<Stream*>(handle);
     auto* bytes = static_cast<char*>(buffer);
     tmsize_t done = 0;
-    while (done < size) {
+    // Past the source's end there is nothing to read, however far: a damaged offset is answered
+    // here, before it reaches a system (WebAssembly's among them) that refuses one that large.
+    // The written file is read back only where it was written.
+    const std::uint64_t end = stream.writable ? UINT64_MAX : stream.size;
+    while (done < size && stream.position + done < end) {
         const ssize_t count =
             ::pread(stream.descriptor, bytes + done, static_cast<size_t>(size - done),
                     static_cast<off_t>(stream.position + done));
