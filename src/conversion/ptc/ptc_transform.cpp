@@ -8,131 +8,79 @@ namespace vellumax::ptc {
 namespace {
 
 using Sample = std::int32_t;
+using Wide = std::int64_t;
 
-// The lifting steps all shifts round toward minus infinity, as the encoder's do: every step
-// must be undone bit for bit.
+// The transforms are separable: one four-sample transform down each column and along each row.
+// Their weights were measured on the shared samples, by learning from the drawn figures (whose
+// sources are exact) which filter over the source's samples gives each coefficient the stream
+// holds; see the notes on the format. They are kept in 256ths and rounded to
+// the nearest once per pass; products are formed wide so that no coded value can overflow.
+constexpr int kWeightBits = 8;
+constexpr Wide kRounding = Wide{1} << (kWeightBits - 1);
 
-// A 4-point Hadamard-type butterfly.
-void Hadamard(Sample& a, Sample& b, Sample& c, Sample& d) {
-    const Sample s = a + b;
-    const Sample u = c - d;
-    const Sample t = (s - u) >> 1;
-    const Sample newD = t - b;
-    const Sample newB = newD + u;
-    const Sample newC = t - d;
-    a = s - newC;
-    b = newB;
-    c = newC;
-    d = newD;
+// The core: the DC and the second frequency even about the block's centre, the first and third
+// odd, each as weights on the outer and inner samples of a half.
+constexpr Wide kDc = 128;            // 1/2
+constexpr Wide kSecond = 109;        // 0.426
+constexpr Wide kFirstOuter = 186;    // 0.728
+constexpr Wide kFirstInner = 78;     // 0.304
+constexpr Wide kThirdOuter = 46;     // 0.179
+constexpr Wide kThirdInner = 184;    // 0.720
+
+// The overlap filter across an edge keeps the sums of the samples mirrored about it and mixes
+// their differences, the outer and the inner pair.
+constexpr Wide kOuterFromOuter = 164;  // 0.641
+constexpr Wide kOuterFromInner = 42;   // 0.162
+constexpr Wide kInnerFromOuter = -75;  // -0.294
+constexpr Wide kInnerFromInner = 179;  // 0.698
+
+Sample Scaled(Wide weighted) {
+    return static_cast<Sample>((weighted + kRounding) >> kWeightBits);
 }
 
-// The rotation that mixes an odd frequency of one direction with an even one of the other.
-void Rotate(Sample& a, Sample& b, Sample& c, Sample& d) {
-    const Sample t1 = a + ((b + 1) >> 1);
-    const Sample t2 = d - ((c + 1) >> 1);
-    const Sample d1 = b - ((5 * t1 + 2) >> 2);
-    const Sample a1 = c + ((5 * t2 + 2) >> 2);
-    c = t1 + ((d1 + 1) >> 1) + (a1 >> 1);
-    b = t2 - ((a1 + 1) >> 1) - (d1 >> 1);
-    a = a1 - c;
-    d = d1 + b;
+// One dimension of the core: four coefficients, lowest frequency first, to four samples.
+void InverseCoreLine(Sample& a, Sample& b, Sample& c, Sample& d) {
+    const Wide evenOuter = kDc * a + kSecond * c;
+    const Wide evenInner = kDc * a - kSecond * c;
+    const Wide oddOuter = kFirstOuter * b + kThirdOuter * d;
+    const Wide oddInner = kFirstInner * b - kThirdInner * d;
+    a = Scaled(evenOuter + oddOuter);
+    b = Scaled(evenInner + oddInner);
+    c = Scaled(evenInner - oddInner);
+    d = Scaled(evenOuter - oddOuter);
 }
 
-// The rotation of the odd-odd frequencies.
-void RotateOdd(Sample& a, Sample& b, Sample& c, Sample& d) {
-    const Sample t1 = a - d;
-    const Sample t2 = c + b;
-    b -= t2 >> 1;
-    d += t1 >> 1;
-    c = (t1 >> 1) - t2;
-    a = c - t1;
-    c -= a >> 1;
-    b += c >> 1;
-    c -= b;
-    d -= a >> 1;
-    a += d;
+template <typename Line>
+void AlongBothDirections(Grid4 grid, Line line) {
+    for (int row = 0; row < 4; ++row) {
+        line(grid.at(row, 0), grid.at(row, 1), grid.at(row, 2), grid.at(row, 3));
+    }
+    for (int column = 0; column < 4; ++column) {
+        line(grid.at(0, column), grid.at(1, column), grid.at(2, column), grid.at(3, column));
+    }
 }
-
-// Rotates and scales a pair across a block edge.
-void ScalePair(Sample& x, Sample& y) {
-    x -= (y + 1) >> 1;
-    y -= (3 * x + 2) >> 2;
-    x += (y + 1) >> 1;
-    y >>= 1;
-}
-
-// Names the samples of a 4×4 grid in raster order, a to p.
-struct Named {
-    explicit Named(Grid4 grid)
-        : a(grid.at(0, 0)),
-          b(grid.at(0, 1)),
-          c(grid.at(0, 2)),
-          d(grid.at(0, 3)),
-          e(grid.at(1, 0)),
-          f(grid.at(1, 1)),
-          g(grid.at(1, 2)),
-          h(grid.at(1, 3)),
-          i(grid.at(2, 0)),
-          j(grid.at(2, 1)),
-          k(grid.at(2, 2)),
-          l(grid.at(2, 3)),
-          m(grid.at(3, 0)),
-          n(grid.at(3, 1)),
-          o(grid.at(3, 2)),
-          p(grid.at(3, 3)) {}
-    Sample &a, &b, &c, &d, &e, &f, &g, &h, &i, &j, &k, &l, &m, &n, &o, &p;
-};
 
 }  // namespace
 
 void InverseCoreTransform(Grid4 grid) {
-    Named s(grid);
-    std::swap(s.b, s.c);
-    std::swap(s.e, s.i);
-    std::swap(s.h, s.l);
-    std::swap(s.f, s.k);
-    std::swap(s.g, s.j);
-    std::swap(s.n, s.o);
-    Hadamard(s.a, s.b, s.e, s.f);
-    Rotate(s.h, s.g, s.d, s.c);
-    Rotate(s.n, s.j, s.m, s.i);
-    RotateOdd(s.k, s.l, s.o, s.p);
-    Hadamard(s.a, s.d, s.m, s.p);
-    Hadamard(s.b, s.c, s.n, s.o);
-    Hadamard(s.e, s.h, s.i, s.l);
-    Hadamard(s.f, s.g, s.j, s.k);
+    AlongBothDirections(grid, InverseCoreLine);
 }
 
 void InverseOverlapFilter(Grid4 grid) {
-    Named s(grid);
-    Hadamard(s.a, s.m, s.d, s.p);
-    Hadamard(s.b, s.n, s.c, s.o);
-    Hadamard(s.e, s.i, s.h, s.l);
-    Hadamard(s.f, s.j, s.g, s.k);
-    ScalePair(s.m, s.i);
-    ScalePair(s.n, s.j);
-    ScalePair(s.o, s.k);
-    ScalePair(s.p, s.l);
-    ScalePair(s.d, s.c);
-    ScalePair(s.h, s.g);
-    ScalePair(s.l, s.k);
-    ScalePair(s.p, s.o);
-    Hadamard(s.a, s.d, s.m, s.p);
-    Hadamard(s.b, s.c, s.n, s.o);
-    Hadamard(s.e, s.h, s.i, s.l);
-    Hadamard(s.f, s.g, s.j, s.k);
+    AlongBothDirections(grid, InverseEdgeFilter);
 }
 
 void InverseEdgeFilter(Sample& a, Sample& b, Sample& c, Sample& d) {
-    d = a - d;
-    a -= d >> 1;
-    c = b - c;
-    b -= c >> 1;
-    ScalePair(d, c);
-    b += c >> 1;
-    c = b - c;
-    a += d >> 1;
-    d = a - d;
+    const Wide outer = Wide{a} - d;
+    const Wide inner = Wide{b} - c;
+    const Sample outerSum = a + d;
+    const Sample innerSum = b + c;
+    const Sample newOuter = Scaled(kOuterFromOuter * outer + kOuterFromInner * inner);
+    const Sample newInner = Scaled(kInnerFromOuter * outer + kInnerFromInner * inner);
+    a = (outerSum + newOuter) >> 1;
+    d = outerSum - a;
+    b = (innerSum + newInner) >> 1;
+    c = innerSum - b;
 }
 
 void InversePairFilter(Sample& lower, Sample& upper) {
