@@ -53,6 +53,8 @@ using vellumax::tools::Bytes;
 
 constexpr std::uint32_t kMacroblockColumns = 16;
 constexpr std::uint32_t kBlockColumns = 4;
+// The encoder's luma sample is 8 × (level − 128) + 4: black codes as −1020.
+constexpr double kLumaOffset = 4;
 
 // A picture of 8-bit RGB, top row first.
 struct Picture {
@@ -367,7 +369,7 @@ Plane<std::int32_t> CodeAndDecode(Plane<double> plane, double step, double round
 }
 
 std::uint8_t ToByte(std::int32_t sample) {
-    return static_cast<std::uint8_t>(std::clamp((sample + 4) >> 3, -128, 127) + 128);
+    return static_cast<std::uint8_t>(std::clamp(sample >> 3, -128, 127) + 128);
 }
 
 // The decoder's chroma upsampling and colour transform, for a whole page of `width` × `height`
@@ -537,7 +539,7 @@ std::array<Plane<double>, 3> ToPlanes(const Picture& picture) {
             const double co = red - blue;
             const double t = blue + co / 2;
             const double cg = green - t;
-            planes[0].Row(row)[x] = t + cg / 2;
+            planes[0].Row(row)[x] = t + cg / 2 + kLumaOffset;
             planes[1].Row(row / 2)[x / 2] += co / 4;
             planes[2].Row(row / 2)[x / 2] += cg / 4;
         }

@@ -42,8 +42,10 @@ bool DecodeChannel(const ChannelRecord& record, int channel, std::uint32_t colum
                         MacroblockCount(channel, columns), values.first(record.coefficients));
 }
 
+// A luma sample is eight times its level less 1020, not 1024 (the stream's DCs show it: black
+// codes as -1020), so the level is the sample's eighth rounded down, plus 128.
 std::uint8_t ToByte(std::int32_t sample) {
-    return static_cast<std::uint8_t>(std::clamp((sample + 4) >> 3, -128, 127) + 128);
+    return static_cast<std::uint8_t>(std::clamp(sample >> 3, -128, 127) + 128);
 }
 
 // Chroma mixed down (see WriteRow) at full resolution across, for `pairs` pairs of pixels:
