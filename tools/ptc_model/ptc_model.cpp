@@ -106,12 +106,12 @@ Places GridPlaces(std::uint32_t bottom, std::uint32_t left, std::uint32_t rowSte
     return places;
 }
 
-void AsGrid(std::int32_t* s, void (*transform)(Grid4)) {
-    transform({{s, s + 4, s + 8, s + 12}, 1});
-}
+using GridTransform = void (*)(Grid4, const LevelWeights&);
 
-void Edge(std::int32_t* s) {
-    InverseEdgeFilter(s[0], s[1], s[2], s[3]);
+// The four-sample edge filter of a level, on a group of four samples.
+Stage EdgeStage(const LevelWeights& weights) {
+    return {[&weights](std::int32_t* s) { InverseEdgeFilter(s[0], s[1], s[2], s[3], weights); },
+            {}};
 }
 
 // The four-sample edge filter across every edge `spacing` apart along `row`, samples `step`
@@ -143,8 +143,11 @@ struct Shape {
     std::uint32_t BottomOf(std::uint32_t stripe) const { return (stripe + 1) * StripeRows() - 1; }
 };
 
-Stage GridStage(void (*transform)(Grid4)) {
-    return {[transform](std::int32_t* s) { AsGrid(s, transform); }, {}};
+Stage GridStage(GridTransform transform, const LevelWeights& weights) {
+    return {[transform, &weights](std::int32_t* s) {
+                transform({{s, s + 4, s + 8, s + 12}, 1}, weights);
+            },
+            {}};
 }
 
 // The second level: the core on each macroblock's block DCs, the outer block rows across
@@ -154,10 +157,10 @@ std::vector<Stage> SecondLevelStages(const Shape& plane) {
     const std::uint32_t width = plane.width;
     const std::uint32_t blockRows = plane.blockRows;
     const std::uint32_t last = plane.Stripes() - 1;
-    Stage core = GridStage(InverseCoreTransform);
-    Stage outerRows{Edge, {}};
-    Stage overlap = GridStage(InverseOverlapFilter);
-    Stage outerColumns{Edge, {}};
+    Stage core = GridStage(InverseCoreTransform, kSecondLevel);
+    Stage outerRows = EdgeStage(kSecondLevel);
+    Stage overlap = GridStage(InverseOverlapFilter, kSecondLevel);
+    Stage outerColumns = EdgeStage(kSecondLevel);
     for (std::uint32_t stripe = 0; stripe <= last; ++stripe) {
         for (std::uint32_t left = 0; left < width; left += kMacroblockColumns) {
             core.groups.push_back(GridPlaces(plane.BottomOf(stripe), left, blockRows, 4));
@@ -188,9 +191,9 @@ std::vector<Stage> SecondLevelStages(const Shape& plane) {
 // rows and columns along the page's borders across block edges.
 std::vector<Stage> LumaFirstLevelStages(const Shape& plane) {
     const std::uint32_t width = plane.width;
-    Stage core = GridStage(InverseCoreTransform);
-    Stage overlap = GridStage(InverseOverlapFilter);
-    Stage borders{Edge, {}};
+    Stage core = GridStage(InverseCoreTransform, kFirstLevel);
+    Stage overlap = GridStage(InverseOverlapFilter, kFirstLevel);
+    Stage borders = EdgeStage(kFirstLevel);
     for (std::uint32_t row = 0; row < plane.height; row += 4) {
         for (std::uint32_t left = 0; left < width; left += 4) {
             core.groups.push_back(GridPlaces(row + 3, left, 1, 1));
@@ -214,7 +217,7 @@ std::vector<Stage> LumaFirstLevelStages(const Shape& plane) {
 // columns, then the pair filter across every edge between block rows.
 std::vector<Stage> ChromaFirstLevelStages(const Shape& plane) {
     Stage blocks{[](std::int32_t* s) { InverseChromaBlock(s + 4, s); }, {}};
-    Stage edges{Edge, {}};
+    Stage edges = EdgeStage(kFirstLevel);
     Stage pairs{[](std::int32_t* s) { InversePairFilter(s[0], s[1]); }, {}};
     for (std::uint32_t row = 0; row < plane.height; row += 2) {
         for (std::uint32_t left = 0; left < plane.width; left += 4) {

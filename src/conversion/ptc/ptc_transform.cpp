@@ -10,40 +10,24 @@ namespace {
 using Sample = std::int32_t;
 using Wide = std::int64_t;
 
-// The transforms are separable: one four-sample transform down each column and along each row.
-// Their weights were measured on the shared samples, by learning from the drawn figures (whose
-// sources are exact) which filter over the source's samples gives each coefficient the stream
-// holds; see the notes on the format. They are kept in 256ths and rounded to
-// the nearest once per pass; products are formed wide so that no coded value can overflow.
 constexpr int kWeightBits = 8;
 constexpr Wide kRounding = Wide{1} << (kWeightBits - 1);
-
-// The core: the DC and the second frequency even about the block's centre, the first and third
-// odd, each as weights on the outer and inner samples of a half.
-constexpr Wide kDc = 128;            // 1/2
-constexpr Wide kSecond = 109;        // 0.426
-constexpr Wide kFirstOuter = 186;    // 0.728
-constexpr Wide kFirstInner = 78;     // 0.304
-constexpr Wide kThirdOuter = 46;     // 0.179
-constexpr Wide kThirdInner = 184;    // 0.720
-
-// The overlap filter across an edge keeps the sums of the samples mirrored about it and mixes
-// their differences, the outer and the inner pair.
-constexpr Wide kOuterFromOuter = 164;  // 0.641
-constexpr Wide kOuterFromInner = 42;   // 0.162
-constexpr Wide kInnerFromOuter = -75;  // -0.294
-constexpr Wide kInnerFromInner = 179;  // 0.698
 
 Sample Scaled(Wide weighted) {
     return static_cast<Sample>((weighted + kRounding) >> kWeightBits);
 }
 
+// The share of the difference across an edge between chroma block rows that the filter keeps,
+// in 256ths: 5/8, measured as LevelWeights are (with 1/2, chroma's second level reads weaker than
+// the source the higher its vertical frequency, down to 0.65 of it).
+constexpr Wide kPairKept = 160;
+
 // One dimension of the core: four coefficients, lowest frequency first, to four samples.
-void InverseCoreLine(Sample& a, Sample& b, Sample& c, Sample& d) {
-    const Wide evenOuter = kDc * a + kSecond * c;
-    const Wide evenInner = kDc * a - kSecond * c;
-    const Wide oddOuter = kFirstOuter * b + kThirdOuter * d;
-    const Wide oddInner = kFirstInner * b - kThirdInner * d;
+void InverseCoreLine(const LevelWeights& w, Sample& a, Sample& b, Sample& c, Sample& d) {
+    const Wide evenOuter = Wide{w.dc} * a + Wide{w.second} * c;
+    const Wide evenInner = Wide{w.dc} * a - Wide{w.second} * c;
+    const Wide oddOuter = Wide{w.firstOuter} * b + Wide{w.thirdOuter} * d;
+    const Wide oddInner = Wide{w.firstInner} * b - Wide{w.thirdInner} * d;
     a = Scaled(evenOuter + oddOuter);
     b = Scaled(evenInner + oddInner);
     c = Scaled(evenInner - oddInner);
@@ -62,21 +46,27 @@ void AlongBothDirections(Grid4 grid, Line line) {
 
 }  // namespace
 
-void InverseCoreTransform(Grid4 grid) {
-    AlongBothDirections(grid, InverseCoreLine);
+void InverseCoreTransform(Grid4 grid, const LevelWeights& weights) {
+    AlongBothDirections(grid, [&weights](Sample& a, Sample& b, Sample& c, Sample& d) {
+        InverseCoreLine(weights, a, b, c, d);
+    });
 }
 
-void InverseOverlapFilter(Grid4 grid) {
-    AlongBothDirections(grid, InverseEdgeFilter);
+void InverseOverlapFilter(Grid4 grid, const LevelWeights& weights) {
+    AlongBothDirections(grid, [&weights](Sample& a, Sample& b, Sample& c, Sample& d) {
+        InverseEdgeFilter(a, b, c, d, weights);
+    });
 }
 
-void InverseEdgeFilter(Sample& a, Sample& b, Sample& c, Sample& d) {
+void InverseEdgeFilter(Sample& a, Sample& b, Sample& c, Sample& d, const LevelWeights& weights) {
     const Wide outer = Wide{a} - d;
     const Wide inner = Wide{b} - c;
     const Sample outerSum = a + d;
     const Sample innerSum = b + c;
-    const Sample newOuter = Scaled(kOuterFromOuter * outer + kOuterFromInner * inner);
-    const Sample newInner = Scaled(kInnerFromOuter * outer + kInnerFromInner * inner);
+    const Sample newOuter =
+        Scaled(Wide{weights.outerFromOuter} * outer + Wide{weights.outerFromInner} * inner);
+    const Sample newInner =
+        Scaled(Wide{weights.innerFromOuter} * outer + Wide{weights.innerFromInner} * inner);
     a = (outerSum + newOuter) >> 1;
     d = outerSum - a;
     b = (innerSum + newInner) >> 1;
@@ -84,11 +74,10 @@ void InverseEdgeFilter(Sample& a, Sample& b, Sample& c, Sample& d) {
 }
 
 void InversePairFilter(Sample& lower, Sample& upper) {
-    Sample difference = lower - upper;
-    lower -= difference >> 1;
-    difference >>= 1;
-    lower += difference >> 1;
-    upper = lower - difference;
+    const Sample sum = lower + upper;
+    const Sample kept = Scaled(Wide{kPairKept} * (Wide{lower} - upper));
+    lower = (sum + kept) >> 1;
+    upper = sum - lower;
 }
 
 void InverseChromaBlock(std::int32_t* first, std::int32_t* second) {
@@ -131,13 +120,15 @@ template <typename Transform>
 }  // namespace
 
 [[gnu::flatten]] void InverseCoreTransforms(Grid4 first, std::uint32_t count,
-                                            std::ptrdiff_t spacing) {
-    AlongRow(InverseCoreTransform, first, count, spacing);
+                                            std::ptrdiff_t spacing, const LevelWeights& weights) {
+    AlongRow([&weights](Grid4 grid) { InverseCoreTransform(grid, weights); }, first, count,
+             spacing);
 }
 
 [[gnu::flatten]] void InverseOverlapFilters(Grid4 first, std::uint32_t count,
-                                            std::ptrdiff_t spacing) {
-    AlongRow(InverseOverlapFilter, first, count, spacing);
+                                            std::ptrdiff_t spacing, const LevelWeights& weights) {
+    AlongRow([&weights](Grid4 grid) { InverseOverlapFilter(grid, weights); }, first, count,
+             spacing);
 }
 
 [[gnu::flatten]] void InverseChromaBlocks(std::int32_t* first, std::int32_t* second,
@@ -148,13 +139,14 @@ template <typename Transform>
 }
 
 [[gnu::flatten]] void InverseEdgeFilters(std::int32_t* edge, std::uint32_t count,
-                                         std::ptrdiff_t spacing, std::ptrdiff_t step) {
+                                         std::ptrdiff_t spacing, std::ptrdiff_t step,
+                                         const LevelWeights& weights) {
     for (std::uint32_t done = 0; done < count; ++done, edge += spacing) {
         Sample a = edge[-2 * step];
         Sample b = edge[-step];
         Sample c = edge[0];
         Sample d = edge[step];
-        InverseEdgeFilter(a, b, c, d);
+        InverseEdgeFilter(a, b, c, d, weights);
         edge[-2 * step] = a;
         edge[-step] = b;
         edge[0] = c;
