@@ -106,12 +106,11 @@ Places GridPlaces(std::uint32_t bottom, std::uint32_t left, std::uint32_t rowSte
     return places;
 }
 
-using GridTransform = void (*)(Grid4, const LevelWeights&);
+using GridTransform = void (*)(Grid4, Level);
 
 // The four-sample edge filter of a level, on a group of four samples.
-Stage EdgeStage(const LevelWeights& weights) {
-    return {[&weights](std::int32_t* s) { InverseEdgeFilter(s[0], s[1], s[2], s[3], weights); },
-            {}};
+Stage EdgeStage(Level level) {
+    return {[level](std::int32_t* s) { InverseEdgeFilter(s[0], s[1], s[2], s[3], level); }, {}};
 }
 
 // The four-sample edge filter across every edge `spacing` apart along `row`, samples `step`
@@ -143,9 +142,9 @@ struct Shape {
     std::uint32_t BottomOf(std::uint32_t stripe) const { return (stripe + 1) * StripeRows() - 1; }
 };
 
-Stage GridStage(GridTransform transform, const LevelWeights& weights) {
-    return {[transform, &weights](std::int32_t* s) {
-                transform({{s, s + 4, s + 8, s + 12}, 1}, weights);
+Stage GridStage(GridTransform transform, Level level) {
+    return {[transform, level](std::int32_t* s) {
+                transform({{s, s + 4, s + 8, s + 12}, 1}, level);
             },
             {}};
 }
@@ -157,10 +156,10 @@ std::vector<Stage> SecondLevelStages(const Shape& plane) {
     const std::uint32_t width = plane.width;
     const std::uint32_t blockRows = plane.blockRows;
     const std::uint32_t last = plane.Stripes() - 1;
-    Stage core = GridStage(InverseCoreTransform, kSecondLevel);
-    Stage outerRows = EdgeStage(kSecondLevel);
-    Stage overlap = GridStage(InverseOverlapFilter, kSecondLevel);
-    Stage outerColumns = EdgeStage(kSecondLevel);
+    Stage core = GridStage(InverseCoreTransform, Level::Second);
+    Stage outerRows = EdgeStage(Level::Second);
+    Stage overlap = GridStage(InverseOverlapFilter, Level::Second);
+    Stage outerColumns = EdgeStage(Level::Second);
     for (std::uint32_t stripe = 0; stripe <= last; ++stripe) {
         for (std::uint32_t left = 0; left < width; left += kMacroblockColumns) {
             core.groups.push_back(GridPlaces(plane.BottomOf(stripe), left, blockRows, 4));
@@ -191,9 +190,9 @@ std::vector<Stage> SecondLevelStages(const Shape& plane) {
 // rows and columns along the page's borders across block edges.
 std::vector<Stage> LumaFirstLevelStages(const Shape& plane) {
     const std::uint32_t width = plane.width;
-    Stage core = GridStage(InverseCoreTransform, kFirstLevel);
-    Stage overlap = GridStage(InverseOverlapFilter, kFirstLevel);
-    Stage borders = EdgeStage(kFirstLevel);
+    Stage core = GridStage(InverseCoreTransform, Level::First);
+    Stage overlap = GridStage(InverseOverlapFilter, Level::First);
+    Stage borders = EdgeStage(Level::First);
     for (std::uint32_t row = 0; row < plane.height; row += 4) {
         for (std::uint32_t left = 0; left < width; left += 4) {
             core.groups.push_back(GridPlaces(row + 3, left, 1, 1));
@@ -217,7 +216,7 @@ std::vector<Stage> LumaFirstLevelStages(const Shape& plane) {
 // columns, then the pair filter across every edge between block rows.
 std::vector<Stage> ChromaFirstLevelStages(const Shape& plane) {
     Stage blocks{[](std::int32_t* s) { InverseChromaBlock(s + 4, s); }, {}};
-    Stage edges = EdgeStage(kFirstLevel);
+    Stage edges = EdgeStage(Level::First);
     Stage pairs{[](std::int32_t* s) { InversePairFilter(s[0], s[1]); }, {}};
     for (std::uint32_t row = 0; row < plane.height; row += 2) {
         for (std::uint32_t left = 0; left < plane.width; left += 4) {

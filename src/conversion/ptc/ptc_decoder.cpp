@@ -129,18 +129,18 @@ public:
 
     void SecondLevelCore(std::uint32_t stripe) {
         InverseCoreTransforms(DcGrid(BottomRow(stripe), 0), width_ / kMacroblockColumns,
-                              kMacroblockColumns, kSecondLevel);
+                              kMacroblockColumns, Level::Second);
         // The two block rows along the top and bottom of the page lie outside every 4×4
         // window; the encoder filters them across each macroblock edge on their own.
         const std::uint32_t blockRows = layout_.blockRows;
         for (std::uint32_t outer = 0; outer < 2; ++outer) {
             if (stripe == 0) {
                 EdgeFilterAlongRow(BottomRow(stripe) - (2 + outer) * blockRows, kMacroblockColumns,
-                                   kBlockColumns, kSecondLevel);
+                                   kBlockColumns, Level::Second);
             }
             if (IsLast(stripe)) {
                 EdgeFilterAlongRow(BottomRow(stripe) - outer * blockRows, kMacroblockColumns,
-                                   kBlockColumns, kSecondLevel);
+                                   kBlockColumns, Level::Second);
             }
         }
     }
@@ -150,12 +150,12 @@ public:
     void SecondLevelOverlap(std::uint32_t stripe) {
         const std::uint32_t bottom = stripe * stripeRows_ + 2 * layout_.blockRows - 1;
         InverseOverlapFilters(DcGrid(bottom, kMacroblockColumns - 2 * kBlockColumns),
-                              Edges(kMacroblockColumns), kMacroblockColumns, kSecondLevel);
+                              Edges(kMacroblockColumns), kMacroblockColumns, Level::Second);
         // So are the two block columns along the page's left and right borders, across each
         // edge between macroblock rows.
         for (const std::uint32_t column :
              {0U, kBlockColumns, width_ - 2 * kBlockColumns, width_ - kBlockColumns}) {
-            EdgeFilterDownColumn(bottom, column, layout_.blockRows, kSecondLevel);
+            EdgeFilterDownColumn(bottom, column, layout_.blockRows, Level::Second);
         }
     }
 
@@ -166,7 +166,7 @@ public:
         for (std::uint32_t row = top; row < top + stripeRows_; row += layout_.blockRows) {
             if (layout_.blockRows == kLumaLayout.blockRows) {
                 InverseCoreTransforms(SampleGrid(row + 3, 0), width_ / kBlockColumns, kBlockColumns,
-                                      kFirstLevel);
+                                      Level::First);
             } else {
                 InverseChromaBlocks(Row(row + 1), Row(row), width_ / kBlockColumns);
             }
@@ -178,19 +178,19 @@ public:
         for (std::uint32_t row = stripe == 0 ? top + 2 : top - 2; row < top + stripeRows_ - 2;
              row += kBlockColumns) {
             InverseOverlapFilters(SampleGrid(row + 3, 2), Edges(kBlockColumns), kBlockColumns,
-                                  kFirstLevel);
+                                  Level::First);
             // The two sample columns along either side of the page are filtered on their own,
             // as at the second level: left unfiltered, they stay flat within each block.
             for (const std::uint32_t column : {0U, 1U, width_ - 2, width_ - 1}) {
-                EdgeFilterDownColumn(row + 3, column, 1, kFirstLevel);
+                EdgeFilterDownColumn(row + 3, column, 1, Level::First);
             }
         }
         for (std::uint32_t outer = 0; outer < 2; ++outer) {
             if (stripe == 0) {
-                EdgeFilterAlongRow(top + outer, kBlockColumns, 1, kFirstLevel);
+                EdgeFilterAlongRow(top + outer, kBlockColumns, 1, Level::First);
             }
             if (IsLast(stripe)) {
-                EdgeFilterAlongRow(top + stripeRows_ - 1 - outer, kBlockColumns, 1, kFirstLevel);
+                EdgeFilterAlongRow(top + stripeRows_ - 1 - outer, kBlockColumns, 1, Level::First);
             }
         }
     }
@@ -208,14 +208,14 @@ private:
         // The page's top and bottom sample rows lie outside every window, and are filtered
         // across block columns on their own.
         if (stripe == 0) {
-            EdgeFilterAlongRow(top, kBlockColumns, 1, kFirstLevel);
+            EdgeFilterAlongRow(top, kBlockColumns, 1, Level::First);
         }
         if (IsLast(stripe)) {
-            EdgeFilterAlongRow(end, kBlockColumns, 1, kFirstLevel);
+            EdgeFilterAlongRow(end, kBlockColumns, 1, Level::First);
         }
         for (std::uint32_t row = first; row < end; ++row) {
             InverseEdgeFilters(Row(row) + kBlockColumns, Edges(kBlockColumns), kBlockColumns, 1,
-                               kFirstLevel);
+                               Level::First);
         }
         for (std::uint32_t upper = first; upper < end; upper += layout_.blockRows) {
             InversePairFilters(Row(upper + 1), Row(upper), width_);
@@ -228,8 +228,8 @@ private:
     // The four-sample edge filter across every edge `spacing` apart along `row`, on samples
     // `step` apart.
     void EdgeFilterAlongRow(std::uint32_t row, std::uint32_t spacing, std::uint32_t step,
-                            const LevelWeights& weights) {
-        InverseEdgeFilters(Row(row) + spacing, Edges(spacing), spacing, step, weights);
+                            Level level) {
+        InverseEdgeFilters(Row(row) + spacing, Edges(spacing), spacing, step, level);
     }
 
     // How many edges `spacing` apart lie inside the plane.
@@ -237,10 +237,10 @@ private:
 
     // The four-sample edge filter up `column` from `bottom`, on rows `rowStep` apart.
     void EdgeFilterDownColumn(std::uint32_t bottom, std::uint32_t column, std::uint32_t rowStep,
-                              const LevelWeights& weights) {
+                              Level level) {
         InverseEdgeFilter(Row(bottom)[column], Row(bottom - rowStep)[column],
                           Row(bottom - 2 * rowStep)[column], Row(bottom - 3 * rowStep)[column],
-                          weights);
+                          level);
     }
 
     // Four rows upward from `bottom`, `rowStep` apart, and every `columnStep`th sample from
