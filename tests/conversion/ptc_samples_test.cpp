@@ -153,12 +153,12 @@ TEST(SmallPage, ConvertsWithTilesFromTheBottomAndPaddingAbove) {
     ASSERT_EQ(rows.size(), 40u);
     // The coded area is 64 rows with 24 of padding on top; tile 0 covers page rows 24 to 39.
     // Far from the filtered edge between the tiles, a DC of 1 at step 480 is 480 / 16 = 30
-    // on every sample, (30 + 4) >> 3 = 4 above mid-grey; the rest stays mid-grey.
+    // on every sample, 30 >> 3 = 3 above mid-grey; the rest stays mid-grey.
     for (std::size_t row = 0; row < 40; ++row) {
         if (row >= 14 && row < 34) {
             continue;
         }
-        const std::uint8_t grey = row >= 34 ? 132 : 128;
+        const std::uint8_t grey = row >= 34 ? 131 : 128;
         EXPECT_EQ(rows[row], Bytes(64 * 3, grey)) << row;
     }
 }
@@ -613,14 +613,15 @@ Roughness MeasureRoughness(PageDecoder& decoder) {
 
 // A coefficient put in the wrong place or with the wrong sign adds a pattern the thumbnails are
 // too small to show: a page decoded so is rougher. These are the figures of the current
-// decoder; a change may lower them, not raise them.
+// decoder (the measured transform weights lowered every one); a change may lower them, not
+// raise them.
 TEST_P(Samples, IsNoRougherThanMeasured) {
     const std::map<std::string, Roughness> measured = {
-        {"annie", {4.4778, 2.7104}},     {"cecelia", {6.3010, 2.7955}},
-        {"christoph", {3.1344, 0.9588}}, {"eren", {2.0669, 1.9617}},
-        {"esra", {1.0964, 0.8684}},      {"hombre", {3.1736, 1.7221}},
-        {"isabela", {1.7067, 1.9752}},   {"joshua", {0.8371, 0.8845}},
-        {"kasia", {0.5023, 0.8301}},     {"minh", {9.2927, 2.8801}}};
+        {"annie", {4.1373, 2.6987}},     {"cecelia", {5.9490, 2.7345}},
+        {"christoph", {3.0328, 0.9093}}, {"eren", {1.9506, 1.9405}},
+        {"esra", {1.0402, 0.8431}},      {"hombre", {3.0846, 1.7072}},
+        {"isabela", {1.6374, 1.9343}},   {"joshua", {0.7715, 0.8511}},
+        {"kasia", {0.4891, 0.7998}},     {"minh", {8.5168, 2.8206}}};
     const std::string name = std::string(GetParam()).substr(0, std::string(GetParam()).find('-'));
     ASSERT_EQ(measured.count(name), 1u) << name;
     const auto decoder = Decoder(Damage::Fail);
@@ -632,7 +633,9 @@ TEST_P(Samples, IsNoRougherThanMeasured) {
 
 // How strongly the coding grid shows in each channel (tools/edge_ratio_meter.h): a chroma
 // coefficient at the wrong scale or a missing overlap filter steps the colour at every block
-// or macroblock edge. These are the figures of the current decoder (Y, Co, Cg); a change may
+// or macroblock edge. These are the figures of the current decoder (Y, Co, Cg). They rose with
+// the measured transform weights, whose overlap filters smooth less than the old ones did (the
+// coefficients, not this measure, settled them; see the notes on the format); a change may
 // lower them, not raise them.
 struct GridRow {
     const char* folder;
@@ -670,21 +673,21 @@ TEST_P(SampleGrid, ShowsNoMoreThanMeasured) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shared, SampleGrid,
-                         ::testing::Values(GridRow{"mdi", "annie", {1.23, 1.23, 1.12}},
-                                           GridRow{"mdi", "cecelia", {1.19, 1.28, 1.14}},
-                                           GridRow{"mdi", "christoph", {1.04, 1.17, 1.22}},
-                                           GridRow{"mdi", "eren", {1.23, 1.28, 1.24}},
-                                           GridRow{"mdi", "esra", {1.24, 1.24, 1.18}},
-                                           GridRow{"mdi", "hombre", {1.18, 1.18, 1.16}},
-                                           GridRow{"mdi", "isabela", {1.25, 1.26, 1.20}},
-                                           GridRow{"mdi", "joshua", {1.25, 1.25, 1.22}},
-                                           GridRow{"mdi", "kasia", {1.31, 1.37, 1.31}},
-                                           GridRow{"mdi", "minh", {1.13, 1.25, 1.10}},
-                                           GridRow{"mdi-art", "C_futoshi", {1.41, 1.23, 1.08}},
-                                           GridRow{"mdi-art", "C_goro", {1.46, 1.35, 1.20}},
-                                           GridRow{"mdi-art", "C_hiro", {1.35, 1.28, 1.17}},
-                                           GridRow{"mdi-art", "C_ichigo", {1.50, 1.77, 1.51}},
-                                           GridRow{"mdi-art", "C_ikuno", {1.49, 1.22, 1.23}}),
+                         ::testing::Values(GridRow{"mdi", "annie", {1.73, 1.77, 1.44}},
+                                           GridRow{"mdi", "cecelia", {1.57, 1.78, 1.48}},
+                                           GridRow{"mdi", "christoph", {1.37, 1.86, 1.79}},
+                                           GridRow{"mdi", "eren", {1.93, 2.03, 1.90}},
+                                           GridRow{"mdi", "esra", {2.09, 1.75, 1.56}},
+                                           GridRow{"mdi", "hombre", {1.95, 1.64, 1.74}},
+                                           GridRow{"mdi", "isabela", {2.05, 1.96, 1.67}},
+                                           GridRow{"mdi", "joshua", {2.17, 1.77, 1.64}},
+                                           GridRow{"mdi", "kasia", {2.64, 1.98, 1.78}},
+                                           GridRow{"mdi", "minh", {1.38, 1.72, 1.40}},
+                                           GridRow{"mdi-art", "C_futoshi", {1.77, 1.44, 1.44}},
+                                           GridRow{"mdi-art", "C_goro", {1.78, 1.58, 1.42}},
+                                           GridRow{"mdi-art", "C_hiro", {1.62, 1.69, 1.52}},
+                                           GridRow{"mdi-art", "C_ichigo", {1.82, 2.23, 1.71}},
+                                           GridRow{"mdi-art", "C_ikuno", {1.86, 1.74, 1.46}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(Samples, ConvertsToAPageOfItsSize) {
@@ -789,25 +792,26 @@ std::uint64_t DecodedHash(PageDecoder& decoder) {
 }
 
 // Work on the decoder's speed must leave every pixel as it was: these are the hashes of the
-// pages as the straightforward per-pixel loops decoded them (chroma's second level in luma's
-// order). A change meant to alter the picture takes new hashes from such a decoder.
+// pages as the separable transforms with the measured weights decode them (full transforms on
+// every block, no shortcut for blocks that code only their DC). A change meant to alter the
+// picture takes new hashes from such a decoder.
 TEST(SharedSamples, DecodeToTheSameBytes) {
     const std::map<std::string, std::vector<std::uint64_t>> expected = {
-        {"mdi-art/C_futoshi_stand.mdi", {0xb2daeb3e3a81a64b}},
-        {"mdi-art/C_goro_stand.mdi", {0x8a5268219f242c71}},
-        {"mdi-art/C_hiro_stand.mdi", {0xd18ef797d3409aa8}},
-        {"mdi-art/C_ichigo_stand.mdi", {0x53aa065da49eb5d2}},
-        {"mdi-art/C_ikuno_stand.mdi", {0xe8b5f43bc6d08465}},
-        {"mdi/annie-spratt-OWq8w3BYMFY-unsplash.mdi", {0x1e5565182f58d438}},
-        {"mdi/cecelia-chang-noPK6HYqUog-unsplash.mdi", {0xba4b239fb961ee89}},
-        {"mdi/christoph-nolte-Fz9lwCFtzfo-unsplash.mdi", {0x39be823873974d01}},
-        {"mdi/eren-yildiz-7L0Hq0jGI6Q-unsplash.mdi", {0x497fc8eb02c22b62}},
-        {"mdi/esra-korkmaz-d4G0U-PPhI8-unsplash.mdi", {0x4bfc986b822b47e3}},
-        {"mdi/hombre-pYAbtWwJslg-unsplash.mdi", {0x6919c2a097b74565}},
-        {"mdi/isabela-kronemberger-hxOg4o5oNFA-unsplash.mdi", {0xfcdbf518ca053f40}},
-        {"mdi/joshua-kettle-DUMmX4a7m4o-unsplash.mdi", {0x58f6f92f2fa69d0a}},
-        {"mdi/kasia-01Nt1Ub6oA8-unsplash.mdi", {0x0034b3b828435ea8}},
-        {"mdi/minh-GjFGaumWkjM-unsplash.mdi", {0xd8185b8763f3234e}},
+        {"mdi-art/C_futoshi_stand.mdi", {0x1736fa54884a5fc1}},
+        {"mdi-art/C_goro_stand.mdi", {0xe19295d5f4c74cdb}},
+        {"mdi-art/C_hiro_stand.mdi", {0xc862d14468daa21b}},
+        {"mdi-art/C_ichigo_stand.mdi", {0xdc1b3427added3c3}},
+        {"mdi-art/C_ikuno_stand.mdi", {0x468b199ff38173e4}},
+        {"mdi/annie-spratt-OWq8w3BYMFY-unsplash.mdi", {0xa558563d935b6830}},
+        {"mdi/cecelia-chang-noPK6HYqUog-unsplash.mdi", {0x47a7711d2a538460}},
+        {"mdi/christoph-nolte-Fz9lwCFtzfo-unsplash.mdi", {0xf27ead9436e38210}},
+        {"mdi/eren-yildiz-7L0Hq0jGI6Q-unsplash.mdi", {0x8bd7fe5ee83d1b7e}},
+        {"mdi/esra-korkmaz-d4G0U-PPhI8-unsplash.mdi", {0x83716295a9df43cd}},
+        {"mdi/hombre-pYAbtWwJslg-unsplash.mdi", {0xa68ca6b3e1ef833e}},
+        {"mdi/isabela-kronemberger-hxOg4o5oNFA-unsplash.mdi", {0x30998701feb7eaa2}},
+        {"mdi/joshua-kettle-DUMmX4a7m4o-unsplash.mdi", {0xef088035bc266a57}},
+        {"mdi/kasia-01Nt1Ub6oA8-unsplash.mdi", {0x14e7b12a39d96835}},
+        {"mdi/minh-GjFGaumWkjM-unsplash.mdi", {0xc232a66cfd72efb1}},
     };
     QStringList absent;
     for (const auto& [name, hashes] : expected) {
