@@ -142,6 +142,16 @@ struct Shape {
     std::uint32_t BottomOf(std::uint32_t stripe) const { return (stripe + 1) * StripeRows() - 1; }
 };
 
+// The exchange of the two outermost samples along the page's left edge (the first two block
+// DCs, `spacing` 4, or the first two sample columns, `spacing` 1) on every `rowStep`th row.
+Stage LeftPairStage(std::uint32_t height, std::uint32_t rowStep, std::uint32_t spacing) {
+    Stage stage{[](std::int32_t* s) { std::swap(s[0], s[1]); }, {}};
+    for (std::uint32_t row = rowStep - 1; row < height; row += rowStep) {
+        stage.groups.push_back({{row, 0}, {row, spacing}});
+    }
+    return stage;
+}
+
 Stage GridStage(GridTransform transform, Level level) {
     return {[transform, level](std::int32_t* s) {
                 transform({{s, s + 4, s + 8, s + 12}, 1}, level);
@@ -183,7 +193,8 @@ std::vector<Stage> SecondLevelStages(const Shape& plane) {
         AddEdgesAlongRow(outerRows, width, plane.BottomOf(last) - outer * blockRows,
                          kMacroblockColumns, kBlockColumns);
     }
-    return {core, outerRows, overlap, outerColumns};
+    return {core, LeftPairStage(plane.height, blockRows, kBlockColumns), outerRows, overlap,
+            outerColumns};
 }
 
 // Luma's first level: the core on each 4 × 4 block, the overlap windows, and the two sample
@@ -209,7 +220,7 @@ std::vector<Stage> LumaFirstLevelStages(const Shape& plane) {
     for (const std::uint32_t row : {0U, 1U, plane.height - 2, plane.height - 1}) {
         AddEdgesAlongRow(borders, width, row, 4, 1);
     }
-    return {core, overlap, borders};
+    return {core, LeftPairStage(plane.height, 1, 1), overlap, borders};
 }
 
 // Chroma's first level: each 4 × 2 block, then the edge filter along every row across block
@@ -237,7 +248,7 @@ std::vector<Stage> ChromaFirstLevelStages(const Shape& plane) {
             pairs.groups.push_back({{upper + 1, column}, {upper, column}});
         }
     }
-    return {blocks, edges, pairs};
+    return {blocks, LeftPairStage(plane.height, 1, 1), edges, pairs};
 }
 
 // The decoder's stages for a plane, in the order it runs them. Within a stage no two groups

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "conversion/ptc/ptc_entropy.h"
 #include "conversion/ptc/ptc_layout.h"
@@ -130,6 +131,9 @@ public:
     void SecondLevelCore(std::uint32_t stripe) {
         InverseCoreTransforms(DcGrid(BottomRow(stripe), 0), width_ / kMacroblockColumns,
                               kMacroblockColumns, Level::Second);
+        for (std::uint32_t blockRow = 0; blockRow < 4; ++blockRow) {
+            SwapLeftPair(BottomRow(stripe) - blockRow * layout_.blockRows, kBlockColumns);
+        }
         // The two block rows along the top and bottom of the page lie outside every 4×4
         // window; the encoder filters them across each macroblock edge on their own.
         const std::uint32_t blockRows = layout_.blockRows;
@@ -170,6 +174,9 @@ public:
             } else {
                 InverseChromaBlocks(Row(row + 1), Row(row), width_ / kBlockColumns);
             }
+        }
+        for (std::uint32_t row = top; row < top + stripeRows_; ++row) {
+            SwapLeftPair(row, 1);
         }
         if (layout_.blockRows != kLumaLayout.blockRows) {
             ChromaOverlap(stripe);
@@ -220,6 +227,14 @@ private:
         for (std::uint32_t upper = first; upper < end; upper += layout_.blockRows) {
             InversePairFilters(Row(upper + 1), Row(upper), width_);
         }
+    }
+
+    // Along the page's left edge the encoder has the two outermost samples of a level the other
+    // way round: the first two block DCs at the second level, the first two sample columns at the
+    // first (measured: see the notes on the format). No horizontal filter reaches them, and the
+    // filters down the page treat both alike, so the exchange can follow the core transform.
+    void SwapLeftPair(std::uint32_t row, std::uint32_t spacing) {
+        std::swap(Row(row)[0], Row(row)[spacing]);
     }
 
     std::uint32_t BottomRow(std::uint32_t stripe) const { return (stripe + 1) * stripeRows_ - 1; }
