@@ -152,6 +152,16 @@ Stage LeftPairStage(std::uint32_t height, std::uint32_t rowStep, std::uint32_t s
     return stage;
 }
 
+// The same exchange along the bottom edge: the bottom row and the one `rowStep` above it, at
+// every `columnStep`th sample.
+Stage BottomPairStage(const Shape& plane, std::uint32_t rowStep, std::uint32_t columnStep) {
+    Stage stage{[](std::int32_t* s) { std::swap(s[0], s[1]); }, {}};
+    for (std::uint32_t column = 0; column < plane.width; column += columnStep) {
+        stage.groups.push_back({{plane.height - 1, column}, {plane.height - 1 - rowStep, column}});
+    }
+    return stage;
+}
+
 Stage GridStage(GridTransform transform, Level level) {
     return {[transform, level](std::int32_t* s) {
                 transform({{s, s + 4, s + 8, s + 12}, 1}, level);
@@ -193,7 +203,11 @@ std::vector<Stage> SecondLevelStages(const Shape& plane) {
         AddEdgesAlongRow(outerRows, width, plane.BottomOf(last) - outer * blockRows,
                          kMacroblockColumns, kBlockColumns);
     }
-    return {core, LeftPairStage(plane.height, blockRows, kBlockColumns), outerRows, overlap,
+    return {core,
+            LeftPairStage(plane.height, blockRows, kBlockColumns),
+            BottomPairStage(plane, blockRows, kBlockColumns),
+            outerRows,
+            overlap,
             outerColumns};
 }
 
@@ -220,7 +234,8 @@ std::vector<Stage> LumaFirstLevelStages(const Shape& plane) {
     for (const std::uint32_t row : {0U, 1U, plane.height - 2, plane.height - 1}) {
         AddEdgesAlongRow(borders, width, row, 4, 1);
     }
-    return {core, LeftPairStage(plane.height, 1, 1), overlap, borders};
+    return {core, LeftPairStage(plane.height, 1, 1), BottomPairStage(plane, 1, 1), overlap,
+            borders};
 }
 
 // Chroma's first level: each 4 × 2 block, then the edge filter along every row across block
@@ -248,7 +263,7 @@ std::vector<Stage> ChromaFirstLevelStages(const Shape& plane) {
             pairs.groups.push_back({{upper + 1, column}, {upper, column}});
         }
     }
-    return {blocks, LeftPairStage(plane.height, 1, 1), edges, pairs};
+    return {blocks, LeftPairStage(plane.height, 1, 1), BottomPairStage(plane, 1, 1), edges, pairs};
 }
 
 // The decoder's stages for a plane, in the order it runs them. Within a stage no two groups

@@ -134,6 +134,9 @@ public:
         for (std::uint32_t blockRow = 0; blockRow < 4; ++blockRow) {
             SwapLeftPair(BottomRow(stripe) - blockRow * layout_.blockRows, kBlockColumns);
         }
+        if (IsLast(stripe)) {
+            SwapBottomPair(BottomRow(stripe), layout_.blockRows, kBlockColumns);
+        }
         // The two block rows along the top and bottom of the page lie outside every 4×4
         // window; the encoder filters them across each macroblock edge on their own.
         const std::uint32_t blockRows = layout_.blockRows;
@@ -177,6 +180,9 @@ public:
         }
         for (std::uint32_t row = top; row < top + stripeRows_; ++row) {
             SwapLeftPair(row, 1);
+        }
+        if (IsLast(stripe)) {
+            SwapBottomPair(top + stripeRows_ - 1, 1, 1);
         }
         if (layout_.blockRows != kLumaLayout.blockRows) {
             ChromaOverlap(stripe);
@@ -229,12 +235,21 @@ private:
         }
     }
 
-    // Along the page's left edge the encoder has the two outermost samples of a level the other
-    // way round: the first two block DCs at the second level, the first two sample columns at the
-    // first (measured: see the notes on the format). No horizontal filter reaches them, and the
-    // filters down the page treat both alike, so the exchange can follow the core transform.
+    // Along the page's left and bottom edges, where the coding grid starts, the encoder has the
+    // two outermost samples of a level the other way round: the first two block DCs at the second
+    // level, the first two sample columns and rows at the first (measured: see the notes on the
+    // format). No filter across the edge reaches them, and the filters along it treat both alike,
+    // so the exchange can follow the core transform.
     void SwapLeftPair(std::uint32_t row, std::uint32_t spacing) {
         std::swap(Row(row)[0], Row(row)[spacing]);
+    }
+    // The bottom row `bottom` and the one `rowStep` above it, at every `columnStep`th sample.
+    void SwapBottomPair(std::uint32_t bottom, std::uint32_t rowStep, std::uint32_t columnStep) {
+        std::int32_t* lower = Row(bottom);
+        std::int32_t* upper = Row(bottom - rowStep);
+        for (std::uint32_t column = 0; column < width_; column += columnStep) {
+            std::swap(lower[column], upper[column]);
+        }
     }
 
     std::uint32_t BottomRow(std::uint32_t stripe) const { return (stripe + 1) * stripeRows_ - 1; }
