@@ -13,9 +13,9 @@ namespace vellumax::ptc {
 
 namespace {
 
-// The quantiser step. The stream does not say which step it was coded with; this one was
-// measured against the pages' own thumbnails (see the notes on the format). Chroma is coded
-// with twice the luma step.
+// The quantiser step. The stream does not say which step it was coded with; this one fitted the
+// pages' own thumbnails, and the luma DCs of the pictures the samples were coded from agree with
+// it (see the notes on the format). Chroma is coded with twice the luma step.
 constexpr std::int32_t kLumaStep = 480;
 constexpr std::int32_t kChromaStep = 2 * kLumaStep;
 

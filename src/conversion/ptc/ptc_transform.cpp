@@ -1,7 +1,6 @@
 #include "conversion/ptc/ptc_transform.h"
 
 #include <array>
-#include <utility>
 
 namespace vellumax::ptc {
 
