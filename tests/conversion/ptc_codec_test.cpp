@@ -122,7 +122,7 @@ TEST(CoreTransform, TurnsTheFirstHorizontalFrequencyIntoAFallingRow) {
     block.samples[0][1] = 8;
     InverseCoreTransform(block.grid());
     EXPECT_EQ(block.samples,
-              (Rows4{{{3, 2, -2, -3}, {3, 2, -2, -3}, {2, 1, -2, -3}, {2, 1, -2, -3}}}));
+              (Rows4{{{3, 1, -1, -3}, {3, 1, -1, -3}, {3, 1, -1, -3}, {3, 1, -1, -3}}}));
 }
 
 TEST(CoreTransform, WorksOnSpreadSamples) {
@@ -154,7 +154,7 @@ TEST(OverlapFilter, TurnsAStepIntoARamp) {
         row = {0, 0, 8, 8};
     }
     InverseOverlapFilter(block.grid());
-    EXPECT_EQ(block.samples, (Rows4{{{1, 3, 5, 7}, {1, 3, 5, 7}, {1, 2, 5, 7}, {1, 2, 5, 7}}}));
+    EXPECT_EQ(block.samples, (Rows4{{{1, 2, 6, 7}, {1, 2, 6, 7}, {1, 2, 6, 7}, {1, 2, 6, 7}}}));
 }
 
 // Chroma's first-level overlap filters, on a line of samples across one block edge.
@@ -183,12 +183,13 @@ TEST_P(ChromaEdgeFilter, SmoothsAStepAndLeavesFlatSamples) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, ChromaEdgeFilter,
     ::testing::Values(EdgeRow{"flat across", {16, 16, 16, 16}, {16, 16, 16, 16}},
-                      // Differences -16 and -16 become -13 and -5 around means 8 and 8.
-                      EdgeRow{"step across", {0, 0, 16, 16}, {1, 5, 10, 14}},
+                      // Differences -16 and -16 become -13 and -6 around means 8 and 8 (and
+                      // -14 and -6 in whole samples).
+                      EdgeRow{"step across", {0, 0, 16, 16}, {1, 5, 11, 15}},
                       EdgeRow{"flat down", {9, 9}, {9, 9}},
-                      // The mean 8 keeps half the difference, rounded down each time.
-                      EdgeRow{"rising step down", {0, 16}, {4, 12}},
-                      EdgeRow{"falling step down", {16, 0}, {12, 4}},
+                      // The mean 8 keeps 5/8 of the difference, 10 of 16.
+                      EdgeRow{"rising step down", {0, 16}, {3, 13}},
+                      EdgeRow{"falling step down", {16, 0}, {13, 3}},
                       EdgeRow{"one level down", {0, 1}, {0, 1}}));
 
 TEST(ChromaBlock, AveragesTheCoreTransformsRowsInPairs) {
@@ -200,8 +201,8 @@ TEST(ChromaBlock, AveragesTheCoreTransformsRowsInPairs) {
     top = {0, 8, 0, 0};
     bottom = {};
     InverseChromaBlock(top.data(), bottom.data());
-    EXPECT_EQ(top, (std::array<std::int32_t, 4>{3, 2, -2, -3}));
-    EXPECT_EQ(bottom, (std::array<std::int32_t, 4>{2, 1, -2, -3}));
+    EXPECT_EQ(top, (std::array<std::int32_t, 4>{3, 1, -1, -3}));
+    EXPECT_EQ(bottom, (std::array<std::int32_t, 4>{3, 1, -1, -3}));
 }
 
 // A stripe of `rows` rows, `columns` wide, and where each value landed.

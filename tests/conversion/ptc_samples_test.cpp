@@ -155,12 +155,12 @@ TEST(SmallPage, ConvertsWithTilesFromTheBottomAndPaddingAbove) {
     ASSERT_EQ(rows.size(), 40u);
     // The coded area is 64 rows with 24 of padding on top; tile 0 covers page rows 24 to 39.
     // Far from the filtered edge between the tiles, a DC of 1 at step 480 is 480 / 16 = 30
-    // on every sample, (30 + 4) >> 3 = 4 above mid-grey; the rest stays mid-grey.
+    // on every sample, 30 >> 3 = 3 above mid-grey; the rest stays mid-grey.
     for (std::size_t row = 0; row < 40; ++row) {
         if (row >= 14 && row < 34) {
             continue;
         }
-        const std::uint8_t grey = row >= 34 ? 132 : 128;
+        const std::uint8_t grey = row >= 34 ? 131 : 128;
         EXPECT_EQ(rows[row], Bytes(64 * 3, grey)) << row;
     }
 }
@@ -615,14 +615,15 @@ Roughness MeasureRoughness(PageDecoder& decoder) {
 
 // A coefficient put in the wrong place or with the wrong sign adds a pattern the thumbnails are
 // too small to show: a page decoded so is rougher. These are the figures of the current
-// decoder; a change may lower them, not raise them.
+// decoder (the measured transform weights lowered every one); a change may lower them, not
+// raise them.
 TEST_P(Samples, IsNoRougherThanMeasured) {
     const std::map<std::string, Roughness> measured = {
-        {"annie", {4.4778, 2.7104}},     {"cecelia", {6.3010, 2.7955}},
-        {"christoph", {3.1344, 0.9588}}, {"eren", {2.0669, 1.9617}},
-        {"esra", {1.0964, 0.8684}},      {"hombre", {3.1736, 1.7221}},
-        {"isabela", {1.7067, 1.9752}},   {"joshua", {0.8371, 0.8845}},
-        {"kasia", {0.5023, 0.8301}},     {"minh", {9.2927, 2.8801}}};
+        {"annie", {4.1368, 2.6982}},     {"cecelia", {5.9462, 2.7336}},
+        {"christoph", {3.0328, 0.9093}}, {"eren", {1.9506, 1.9405}},
+        {"esra", {1.0401, 0.8430}},      {"hombre", {3.0837, 1.7071}},
+        {"isabela", {1.6372, 1.9338}},   {"joshua", {0.7715, 0.8511}},
+        {"kasia", {0.4891, 0.7998}},     {"minh", {8.5146, 2.8200}}};
     const std::string name = std::string(GetParam()).substr(0, std::string(GetParam()).find('-'));
     ASSERT_EQ(measured.count(name), 1u) << name;
     const auto decoder = Decoder(Damage::Fail);
@@ -634,7 +635,9 @@ TEST_P(Samples, IsNoRougherThanMeasured) {
 
 // How strongly the coding grid shows in each channel (tools/edge_ratio_meter.h): a chroma
 // coefficient at the wrong scale or a missing overlap filter steps the colour at every block
-// or macroblock edge. These are the figures of the current decoder (Y, Co, Cg); a change may
+// or macroblock edge. These are the figures of the current decoder (Y, Co, Cg). They rose with
+// the measured transform weights, whose overlap filters smooth less than the old ones did (the
+// coefficients, not this measure, settled them; see the notes on the format); a change may
 // lower them, not raise them.
 struct GridRow {
     const char* folder;
@@ -672,21 +675,21 @@ TEST_P(SampleGrid, ShowsNoMoreThanMeasured) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shared, SampleGrid,
-                         ::testing::Values(GridRow{"mdi", "annie", {1.23, 1.23, 1.12}},
-                                           GridRow{"mdi", "cecelia", {1.19, 1.28, 1.14}},
-                                           GridRow{"mdi", "christoph", {1.04, 1.17, 1.22}},
-                                           GridRow{"mdi", "eren", {1.23, 1.28, 1.24}},
-                                           GridRow{"mdi", "esra", {1.24, 1.24, 1.18}},
-                                           GridRow{"mdi", "hombre", {1.18, 1.18, 1.16}},
-                                           GridRow{"mdi", "isabela", {1.25, 1.26, 1.20}},
-                                           GridRow{"mdi", "joshua", {1.25, 1.25, 1.22}},
-                                           GridRow{"mdi", "kasia", {1.31, 1.37, 1.31}},
-                                           GridRow{"mdi", "minh", {1.13, 1.25, 1.10}},
-                                           GridRow{"mdi-art", "C_futoshi", {1.41, 1.23, 1.08}},
-                                           GridRow{"mdi-art", "C_goro", {1.46, 1.35, 1.20}},
-                                           GridRow{"mdi-art", "C_hiro", {1.35, 1.28, 1.17}},
-                                           GridRow{"mdi-art", "C_ichigo", {1.50, 1.77, 1.51}},
-                                           GridRow{"mdi-art", "C_ikuno", {1.49, 1.22, 1.23}}),
+                         ::testing::Values(GridRow{"mdi", "annie", {1.73, 1.78, 1.45}},
+                                           GridRow{"mdi", "cecelia", {1.58, 1.78, 1.48}},
+                                           GridRow{"mdi", "christoph", {1.37, 1.86, 1.79}},
+                                           GridRow{"mdi", "eren", {1.93, 2.03, 1.90}},
+                                           GridRow{"mdi", "esra", {2.09, 1.75, 1.56}},
+                                           GridRow{"mdi", "hombre", {1.95, 1.64, 1.74}},
+                                           GridRow{"mdi", "isabela", {2.05, 1.97, 1.67}},
+                                           GridRow{"mdi", "joshua", {2.17, 1.77, 1.64}},
+                                           GridRow{"mdi", "kasia", {2.64, 1.98, 1.78}},
+                                           GridRow{"mdi", "minh", {1.38, 1.72, 1.40}},
+                                           GridRow{"mdi-art", "C_futoshi", {1.78, 1.45, 1.44}},
+                                           GridRow{"mdi-art", "C_goro", {1.79, 1.63, 1.43}},
+                                           GridRow{"mdi-art", "C_hiro", {1.62, 1.71, 1.52}},
+                                           GridRow{"mdi-art", "C_ichigo", {1.83, 2.23, 1.71}},
+                                           GridRow{"mdi-art", "C_ikuno", {1.86, 1.74, 1.45}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(Samples, ConvertsToAPageOfItsSize) {
@@ -791,25 +794,26 @@ std::uint64_t DecodedHash(PageDecoder& decoder) {
 }
 
 // Work on the decoder's speed must leave every pixel as it was: these are the hashes of the
-// pages as the straightforward per-pixel loops decoded them (chroma's second level in luma's
-// order). A change meant to alter the picture takes new hashes from such a decoder.
+// pages as the separable transforms with the measured weights decode them (full transforms on
+// every block, no shortcut for blocks that code only their DC). A change meant to alter the
+// picture takes new hashes from such a decoder.
 TEST(SharedSamples, DecodeToTheSameBytes) {
     const std::map<std::string, std::vector<std::uint64_t>> expected = {
-        {"mdi-art/C_futoshi_stand.mdi", {0xb2daeb3e3a81a64b}},
-        {"mdi-art/C_goro_stand.mdi", {0x8a5268219f242c71}},
-        {"mdi-art/C_hiro_stand.mdi", {0xd18ef797d3409aa8}},
-        {"mdi-art/C_ichigo_stand.mdi", {0x53aa065da49eb5d2}},
-        {"mdi-art/C_ikuno_stand.mdi", {0xe8b5f43bc6d08465}},
-        {"mdi/annie-spratt-OWq8w3BYMFY-unsplash.mdi", {0x1e5565182f58d438}},
-        {"mdi/cecelia-chang-noPK6HYqUog-unsplash.mdi", {0xba4b239fb961ee89}},
-        {"mdi/christoph-nolte-Fz9lwCFtzfo-unsplash.mdi", {0x39be823873974d01}},
-        {"mdi/eren-yildiz-7L0Hq0jGI6Q-unsplash.mdi", {0x497fc8eb02c22b62}},
-        {"mdi/esra-korkmaz-d4G0U-PPhI8-unsplash.mdi", {0x4bfc986b822b47e3}},
-        {"mdi/hombre-pYAbtWwJslg-unsplash.mdi", {0x6919c2a097b74565}},
-        {"mdi/isabela-kronemberger-hxOg4o5oNFA-unsplash.mdi", {0xfcdbf518ca053f40}},
-        {"mdi/joshua-kettle-DUMmX4a7m4o-unsplash.mdi", {0x58f6f92f2fa69d0a}},
-        {"mdi/kasia-01Nt1Ub6oA8-unsplash.mdi", {0x0034b3b828435ea8}},
-        {"mdi/minh-GjFGaumWkjM-unsplash.mdi", {0xd8185b8763f3234e}},
+        {"mdi-art/C_futoshi_stand.mdi", {0xc80f2a45a32bc0b2}},
+        {"mdi-art/C_goro_stand.mdi", {0x832beb6d49236a19}},
+        {"mdi-art/C_hiro_stand.mdi", {0x29bd93eec26beb47}},
+        {"mdi-art/C_ichigo_stand.mdi", {0x5d64358774bdef2b}},
+        {"mdi-art/C_ikuno_stand.mdi", {0xa4abb0b04a6bf721}},
+        {"mdi/annie-spratt-OWq8w3BYMFY-unsplash.mdi", {0xf62483a535000def}},
+        {"mdi/cecelia-chang-noPK6HYqUog-unsplash.mdi", {0x6cafd8b2e6465fa7}},
+        {"mdi/christoph-nolte-Fz9lwCFtzfo-unsplash.mdi", {0xf27ead9436e38210}},
+        {"mdi/eren-yildiz-7L0Hq0jGI6Q-unsplash.mdi", {0xe05f936f84fc8ba7}},
+        {"mdi/esra-korkmaz-d4G0U-PPhI8-unsplash.mdi", {0x54497ca1a1d6bcbc}},
+        {"mdi/hombre-pYAbtWwJslg-unsplash.mdi", {0x9d596426b8c6108e}},
+        {"mdi/isabela-kronemberger-hxOg4o5oNFA-unsplash.mdi", {0x2c7e252494380c11}},
+        {"mdi/joshua-kettle-DUMmX4a7m4o-unsplash.mdi", {0xb512d1384e4cd016}},
+        {"mdi/kasia-01Nt1Ub6oA8-unsplash.mdi", {0x14e7b12a39d96835}},
+        {"mdi/minh-GjFGaumWkjM-unsplash.mdi", {0x38e8f4839794411d}},
     };
     QStringList absent;
     for (const auto& [name, hashes] : expected) {

@@ -53,6 +53,8 @@ using vellumax::tools::Bytes;
 
 constexpr std::uint32_t kMacroblockColumns = 16;
 constexpr std::uint32_t kBlockColumns = 4;
+// The encoder's luma sample is 8 × (level − 128) + 4: black codes as −1020.
+constexpr double kLumaOffset = 4;
 
 // A picture of 8-bit RGB, top row first.
 struct Picture {
@@ -104,12 +106,11 @@ Places GridPlaces(std::uint32_t bottom, std::uint32_t left, std::uint32_t rowSte
     return places;
 }
 
-void AsGrid(std::int32_t* s, void (*transform)(Grid4)) {
-    transform({{s, s + 4, s + 8, s + 12}, 1});
-}
+using GridTransform = void (*)(Grid4, Level);
 
-void Edge(std::int32_t* s) {
-    InverseEdgeFilter(s[0], s[1], s[2], s[3]);
+// The four-sample edge filter of a level, on a group of four samples.
+Stage EdgeStage(Level level) {
+    return {[level](std::int32_t* s) { InverseEdgeFilter(s[0], s[1], s[2], s[3], level); }, {}};
 }
 
 // The four-sample edge filter across every edge `spacing` apart along `row`, samples `step`
@@ -141,8 +142,31 @@ struct Shape {
     std::uint32_t BottomOf(std::uint32_t stripe) const { return (stripe + 1) * StripeRows() - 1; }
 };
 
-Stage GridStage(void (*transform)(Grid4)) {
-    return {[transform](std::int32_t* s) { AsGrid(s, transform); }, {}};
+// The exchange of the two outermost samples along the page's left edge (the first two block
+// DCs, `spacing` 4, or the first two sample columns, `spacing` 1) on every `rowStep`th row.
+Stage LeftPairStage(std::uint32_t height, std::uint32_t rowStep, std::uint32_t spacing) {
+    Stage stage{[](std::int32_t* s) { std::swap(s[0], s[1]); }, {}};
+    for (std::uint32_t row = rowStep - 1; row < height; row += rowStep) {
+        stage.groups.push_back({{row, 0}, {row, spacing}});
+    }
+    return stage;
+}
+
+// The same exchange along the bottom edge: the bottom row and the one `rowStep` above it, at
+// every `columnStep`th sample.
+Stage BottomPairStage(const Shape& plane, std::uint32_t rowStep, std::uint32_t columnStep) {
+    Stage stage{[](std::int32_t* s) { std::swap(s[0], s[1]); }, {}};
+    for (std::uint32_t column = 0; column < plane.width; column += columnStep) {
+        stage.groups.push_back({{plane.height - 1, column}, {plane.height - 1 - rowStep, column}});
+    }
+    return stage;
+}
+
+Stage GridStage(GridTransform transform, Level level) {
+    return {[transform, level](std::int32_t* s) {
+                transform({{s, s + 4, s + 8, s + 12}, 1}, level);
+            },
+            {}};
 }
 
 // The second level: the core on each macroblock's block DCs, the outer block rows across
@@ -152,10 +176,10 @@ std::vector<Stage> SecondLevelStages(const Shape& plane) {
     const std::uint32_t width = plane.width;
     const std::uint32_t blockRows = plane.blockRows;
     const std::uint32_t last = plane.Stripes() - 1;
-    Stage core = GridStage(InverseCoreTransform);
-    Stage outerRows{Edge, {}};
-    Stage overlap = GridStage(InverseOverlapFilter);
-    Stage outerColumns{Edge, {}};
+    Stage core = GridStage(InverseCoreTransform, Level::Second);
+    Stage outerRows = EdgeStage(Level::Second);
+    Stage overlap = GridStage(InverseOverlapFilter, Level::Second);
+    Stage outerColumns = EdgeStage(Level::Second);
     for (std::uint32_t stripe = 0; stripe <= last; ++stripe) {
         for (std::uint32_t left = 0; left < width; left += kMacroblockColumns) {
             core.groups.push_back(GridPlaces(plane.BottomOf(stripe), left, blockRows, 4));
@@ -179,16 +203,21 @@ std::vector<Stage> SecondLevelStages(const Shape& plane) {
         AddEdgesAlongRow(outerRows, width, plane.BottomOf(last) - outer * blockRows,
                          kMacroblockColumns, kBlockColumns);
     }
-    return {core, outerRows, overlap, outerColumns};
+    return {core,
+            LeftPairStage(plane.height, blockRows, kBlockColumns),
+            BottomPairStage(plane, blockRows, kBlockColumns),
+            outerRows,
+            overlap,
+            outerColumns};
 }
 
 // Luma's first level: the core on each 4 × 4 block, the overlap windows, and the two sample
 // rows and columns along the page's borders across block edges.
 std::vector<Stage> LumaFirstLevelStages(const Shape& plane) {
     const std::uint32_t width = plane.width;
-    Stage core = GridStage(InverseCoreTransform);
-    Stage overlap = GridStage(InverseOverlapFilter);
-    Stage borders{Edge, {}};
+    Stage core = GridStage(InverseCoreTransform, Level::First);
+    Stage overlap = GridStage(InverseOverlapFilter, Level::First);
+    Stage borders = EdgeStage(Level::First);
     for (std::uint32_t row = 0; row < plane.height; row += 4) {
         for (std::uint32_t left = 0; left < width; left += 4) {
             core.groups.push_back(GridPlaces(row + 3, left, 1, 1));
@@ -205,14 +234,15 @@ std::vector<Stage> LumaFirstLevelStages(const Shape& plane) {
     for (const std::uint32_t row : {0U, 1U, plane.height - 2, plane.height - 1}) {
         AddEdgesAlongRow(borders, width, row, 4, 1);
     }
-    return {core, overlap, borders};
+    return {core, LeftPairStage(plane.height, 1, 1), BottomPairStage(plane, 1, 1), overlap,
+            borders};
 }
 
 // Chroma's first level: each 4 × 2 block, then the edge filter along every row across block
 // columns, then the pair filter across every edge between block rows.
 std::vector<Stage> ChromaFirstLevelStages(const Shape& plane) {
     Stage blocks{[](std::int32_t* s) { InverseChromaBlock(s + 4, s); }, {}};
-    Stage edges{Edge, {}};
+    Stage edges = EdgeStage(Level::First);
     Stage pairs{[](std::int32_t* s) { InversePairFilter(s[0], s[1]); }, {}};
     for (std::uint32_t row = 0; row < plane.height; row += 2) {
         for (std::uint32_t left = 0; left < plane.width; left += 4) {
@@ -233,7 +263,7 @@ std::vector<Stage> ChromaFirstLevelStages(const Shape& plane) {
             pairs.groups.push_back({{upper + 1, column}, {upper, column}});
         }
     }
-    return {blocks, edges, pairs};
+    return {blocks, LeftPairStage(plane.height, 1, 1), BottomPairStage(plane, 1, 1), edges, pairs};
 }
 
 // The decoder's stages for a plane, in the order it runs them. Within a stage no two groups
@@ -367,7 +397,7 @@ Plane<std::int32_t> CodeAndDecode(Plane<double> plane, double step, double round
 }
 
 std::uint8_t ToByte(std::int32_t sample) {
-    return static_cast<std::uint8_t>(std::clamp((sample + 4) >> 3, -128, 127) + 128);
+    return static_cast<std::uint8_t>(std::clamp(sample >> 3, -128, 127) + 128);
 }
 
 // The decoder's chroma upsampling and colour transform, for a whole page of `width` × `height`
@@ -537,7 +567,7 @@ std::array<Plane<double>, 3> ToPlanes(const Picture& picture) {
             const double co = red - blue;
             const double t = blue + co / 2;
             const double cg = green - t;
-            planes[0].Row(row)[x] = t + cg / 2;
+            planes[0].Row(row)[x] = t + cg / 2 + kLumaOffset;
             planes[1].Row(row / 2)[x / 2] += co / 4;
             planes[2].Row(row / 2)[x / 2] += cg / 4;
         }

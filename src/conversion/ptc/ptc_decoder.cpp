@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "conversion/ptc/ptc_entropy.h"
 #include "conversion/ptc/ptc_layout.h"
@@ -12,9 +13,9 @@ namespace vellumax::ptc {
 
 namespace {
 
-// The quantiser step. The stream does not say which step it was coded with; this one was
-// measured against the pages' own thumbnails (see the notes on the format). Chroma is coded
-// with twice the luma step.
+// The quantiser step. The stream does not say which step it was coded with; this one fitted the
+// pages' own thumbnails, and the luma DCs of the pictures the samples were coded from agree with
+// it (see the notes on the format). Chroma is coded with twice the luma step.
 constexpr std::int32_t kLumaStep = 480;
 constexpr std::int32_t kChromaStep = 2 * kLumaStep;
 
@@ -42,8 +43,10 @@ bool DecodeChannel(const ChannelRecord& record, int channel, std::uint32_t colum
                         MacroblockCount(channel, columns), values.first(record.coefficients));
 }
 
+// A luma sample is eight times its level less 1020, not 1024 (the stream's DCs show it: black
+// codes as -1020), so the level is the sample's eighth rounded down, plus 128.
 std::uint8_t ToByte(std::int32_t sample) {
-    return static_cast<std::uint8_t>(std::clamp((sample + 4) >> 3, -128, 127) + 128);
+    return static_cast<std::uint8_t>(std::clamp(sample >> 3, -128, 127) + 128);
 }
 
 // Chroma mixed down (see WriteRow) at full resolution across, for `pairs` pairs of pixels:
@@ -127,18 +130,24 @@ public:
 
     void SecondLevelCore(std::uint32_t stripe) {
         InverseCoreTransforms(DcGrid(BottomRow(stripe), 0), width_ / kMacroblockColumns,
-                              kMacroblockColumns);
+                              kMacroblockColumns, Level::Second);
+        for (std::uint32_t blockRow = 0; blockRow < 4; ++blockRow) {
+            SwapLeftPair(BottomRow(stripe) - blockRow * layout_.blockRows, kBlockColumns);
+        }
+        if (IsLast(stripe)) {
+            SwapBottomPair(BottomRow(stripe), layout_.blockRows, kBlockColumns);
+        }
         // The two block rows along the top and bottom of the page lie outside every 4×4
         // window; the encoder filters them across each macroblock edge on their own.
         const std::uint32_t blockRows = layout_.blockRows;
         for (std::uint32_t outer = 0; outer < 2; ++outer) {
             if (stripe == 0) {
                 EdgeFilterAlongRow(BottomRow(stripe) - (2 + outer) * blockRows, kMacroblockColumns,
-                                   kBlockColumns);
+                                   kBlockColumns, Level::Second);
             }
             if (IsLast(stripe)) {
                 EdgeFilterAlongRow(BottomRow(stripe) - outer * blockRows, kMacroblockColumns,
-                                   kBlockColumns);
+                                   kBlockColumns, Level::Second);
             }
         }
     }
@@ -148,12 +157,12 @@ public:
     void SecondLevelOverlap(std::uint32_t stripe) {
         const std::uint32_t bottom = stripe * stripeRows_ + 2 * layout_.blockRows - 1;
         InverseOverlapFilters(DcGrid(bottom, kMacroblockColumns - 2 * kBlockColumns),
-                              Edges(kMacroblockColumns), kMacroblockColumns);
+                              Edges(kMacroblockColumns), kMacroblockColumns, Level::Second);
         // So are the two block columns along the page's left and right borders, across each
         // edge between macroblock rows.
         for (const std::uint32_t column :
              {0U, kBlockColumns, width_ - 2 * kBlockColumns, width_ - kBlockColumns}) {
-            EdgeFilterDownColumn(bottom, column, layout_.blockRows);
+            EdgeFilterDownColumn(bottom, column, layout_.blockRows, Level::Second);
         }
     }
 
@@ -163,11 +172,17 @@ public:
         const std::uint32_t top = stripe * stripeRows_;
         for (std::uint32_t row = top; row < top + stripeRows_; row += layout_.blockRows) {
             if (layout_.blockRows == kLumaLayout.blockRows) {
-                InverseCoreTransforms(SampleGrid(row + 3, 0), width_ / kBlockColumns,
-                                      kBlockColumns);
+                InverseCoreTransforms(SampleGrid(row + 3, 0), width_ / kBlockColumns, kBlockColumns,
+                                      Level::First);
             } else {
                 InverseChromaBlocks(Row(row + 1), Row(row), width_ / kBlockColumns);
             }
+        }
+        for (std::uint32_t row = top; row < top + stripeRows_; ++row) {
+            SwapLeftPair(row, 1);
+        }
+        if (IsLast(stripe)) {
+            SwapBottomPair(top + stripeRows_ - 1, 1, 1);
         }
         if (layout_.blockRows != kLumaLayout.blockRows) {
             ChromaOverlap(stripe);
@@ -175,19 +190,20 @@ public:
         }
         for (std::uint32_t row = stripe == 0 ? top + 2 : top - 2; row < top + stripeRows_ - 2;
              row += kBlockColumns) {
-            InverseOverlapFilters(SampleGrid(row + 3, 2), Edges(kBlockColumns), kBlockColumns);
+            InverseOverlapFilters(SampleGrid(row + 3, 2), Edges(kBlockColumns), kBlockColumns,
+                                  Level::First);
             // The two sample columns along either side of the page are filtered on their own,
             // as at the second level: left unfiltered, they stay flat within each block.
             for (const std::uint32_t column : {0U, 1U, width_ - 2, width_ - 1}) {
-                EdgeFilterDownColumn(row + 3, column, 1);
+                EdgeFilterDownColumn(row + 3, column, 1, Level::First);
             }
         }
         for (std::uint32_t outer = 0; outer < 2; ++outer) {
             if (stripe == 0) {
-                EdgeFilterAlongRow(top + outer, kBlockColumns, 1);
+                EdgeFilterAlongRow(top + outer, kBlockColumns, 1, Level::First);
             }
             if (IsLast(stripe)) {
-                EdgeFilterAlongRow(top + stripeRows_ - 1 - outer, kBlockColumns, 1);
+                EdgeFilterAlongRow(top + stripeRows_ - 1 - outer, kBlockColumns, 1, Level::First);
             }
         }
     }
@@ -205,16 +221,34 @@ private:
         // The page's top and bottom sample rows lie outside every window, and are filtered
         // across block columns on their own.
         if (stripe == 0) {
-            EdgeFilterAlongRow(top, kBlockColumns, 1);
+            EdgeFilterAlongRow(top, kBlockColumns, 1, Level::First);
         }
         if (IsLast(stripe)) {
-            EdgeFilterAlongRow(end, kBlockColumns, 1);
+            EdgeFilterAlongRow(end, kBlockColumns, 1, Level::First);
         }
         for (std::uint32_t row = first; row < end; ++row) {
-            InverseEdgeFilters(Row(row) + kBlockColumns, Edges(kBlockColumns), kBlockColumns, 1);
+            InverseEdgeFilters(Row(row) + kBlockColumns, Edges(kBlockColumns), kBlockColumns, 1,
+                               Level::First);
         }
         for (std::uint32_t upper = first; upper < end; upper += layout_.blockRows) {
             InversePairFilters(Row(upper + 1), Row(upper), width_);
+        }
+    }
+
+    // Along the page's left and bottom edges, where the coding grid starts, the encoder has the
+    // two outermost samples of a level the other way round: the first two block DCs at the second
+    // level, the first two sample columns and rows at the first (measured: see the notes on the
+    // format). No filter across the edge reaches them, and the filters along it treat both alike,
+    // so the exchange can follow the core transform.
+    void SwapLeftPair(std::uint32_t row, std::uint32_t spacing) {
+        std::swap(Row(row)[0], Row(row)[spacing]);
+    }
+    // The bottom row `bottom` and the one `rowStep` above it, at every `columnStep`th sample.
+    void SwapBottomPair(std::uint32_t bottom, std::uint32_t rowStep, std::uint32_t columnStep) {
+        std::int32_t* lower = Row(bottom);
+        std::int32_t* upper = Row(bottom - rowStep);
+        for (std::uint32_t column = 0; column < width_; column += columnStep) {
+            std::swap(lower[column], upper[column]);
         }
     }
 
@@ -223,17 +257,20 @@ private:
 
     // The four-sample edge filter across every edge `spacing` apart along `row`, on samples
     // `step` apart.
-    void EdgeFilterAlongRow(std::uint32_t row, std::uint32_t spacing, std::uint32_t step) {
-        InverseEdgeFilters(Row(row) + spacing, Edges(spacing), spacing, step);
+    void EdgeFilterAlongRow(std::uint32_t row, std::uint32_t spacing, std::uint32_t step,
+                            Level level) {
+        InverseEdgeFilters(Row(row) + spacing, Edges(spacing), spacing, step, level);
     }
 
     // How many edges `spacing` apart lie inside the plane.
     std::uint32_t Edges(std::uint32_t spacing) const { return (width_ - 1) / spacing; }
 
     // The four-sample edge filter up `column` from `bottom`, on rows `rowStep` apart.
-    void EdgeFilterDownColumn(std::uint32_t bottom, std::uint32_t column, std::uint32_t rowStep) {
+    void EdgeFilterDownColumn(std::uint32_t bottom, std::uint32_t column, std::uint32_t rowStep,
+                              Level level) {
         InverseEdgeFilter(Row(bottom)[column], Row(bottom - rowStep)[column],
-                          Row(bottom - 2 * rowStep)[column], Row(bottom - 3 * rowStep)[column]);
+                          Row(bottom - 2 * rowStep)[column], Row(bottom - 3 * rowStep)[column],
+                          level);
     }
 
     // Four rows upward from `bottom`, `rowStep` apart, and every `columnStep`th sample from

@@ -1,7 +1,6 @@
 #include "conversion/ptc/ptc_transform.h"
 
 #include <array>
-#include <utility>
 
 namespace vellumax::ptc {
 
@@ -9,138 +8,140 @@ namespace {
 
 using Sample = std::int32_t;
 
-// The lifting steps all shifts round toward minus infinity, as the encoder's do: every step
-// must be undone bit for bit.
-
-// A 4-point Hadamard-type butterfly.
-void Hadamard(Sample& a, Sample& b, Sample& c, Sample& d) {
-    const Sample s = a + b;
-    const Sample u = c - d;
-    const Sample t = (s - u) >> 1;
-    const Sample newD = t - b;
-    const Sample newB = newD + u;
-    const Sample newC = t - d;
-    a = s - newC;
-    b = newB;
-    c = newC;
-    d = newD;
-}
-
-// The rotation that mixes an odd frequency of one direction with an even one of the other.
-void Rotate(Sample& a, Sample& b, Sample& c, Sample& d) {
-    const Sample t1 = a + ((b + 1) >> 1);
-    const Sample t2 = d - ((c + 1) >> 1);
-    const Sample d1 = b - ((5 * t1 + 2) >> 2);
-    const Sample a1 = c + ((5 * t2 + 2) >> 2);
-    c = t1 + ((d1 + 1) >> 1) + (a1 >> 1);
-    b = t2 - ((a1 + 1) >> 1) - (d1 >> 1);
-    a = a1 - c;
-    d = d1 + b;
-}
-
-// The rotation of the odd-odd frequencies.
-void RotateOdd(Sample& a, Sample& b, Sample& c, Sample& d) {
-    const Sample t1 = a - d;
-    const Sample t2 = c + b;
-    b -= t2 >> 1;
-    d += t1 >> 1;
-    c = (t1 >> 1) - t2;
-    a = c - t1;
-    c -= a >> 1;
-    b += c >> 1;
-    c -= b;
-    d -= a >> 1;
-    a += d;
-}
-
-// Rotates and scales a pair across a block edge.
-void ScalePair(Sample& x, Sample& y) {
-    x -= (y + 1) >> 1;
-    y -= (3 * x + 2) >> 2;
-    x += (y + 1) >> 1;
-    y >>= 1;
-}
-
-// Names the samples of a 4×4 grid in raster order, a to p.
-struct Named {
-    explicit Named(Grid4 grid)
-        : a(grid.at(0, 0)),
-          b(grid.at(0, 1)),
-          c(grid.at(0, 2)),
-          d(grid.at(0, 3)),
-          e(grid.at(1, 0)),
-          f(grid.at(1, 1)),
-          g(grid.at(1, 2)),
-          h(grid.at(1, 3)),
-          i(grid.at(2, 0)),
-          j(grid.at(2, 1)),
-          k(grid.at(2, 2)),
-          l(grid.at(2, 3)),
-          m(grid.at(3, 0)),
-          n(grid.at(3, 1)),
-          o(grid.at(3, 2)),
-          p(grid.at(3, 3)) {}
-    Sample &a, &b, &c, &d, &e, &f, &g, &h, &i, &j, &k, &l, &m, &n, &o, &p;
+// The weights of one level's core transform and overlap filters, in 256ths. Both are separable,
+// one four-sample transform along each row and down each column. They were measured on the
+// shared samples: for each level, the filter over the source's samples that gives each coefficient
+// the stream holds was learned from the drawn figures (and, at the second level, the photographs
+// too), and these are the transforms that undo them (see the notes on the format).
+struct LevelWeights {
+    // The core: the DC and the second frequency even about the block's centre, the first and
+    // third odd, each with a weight on the outer and on the inner sample of either half.
+    Sample dc, second, firstOuter, firstInner, thirdOuter, thirdInner;
+    // The overlap filter across an edge keeps the sums of the samples mirrored about it and
+    // mixes their differences, of the outer pair and of the inner pair.
+    Sample outerFromOuter, outerFromInner, innerFromOuter, innerFromInner;
 };
+
+constexpr LevelWeights kFirstLevelWeights{128, 109, 186, 78, 46, 184, 164, 42, -75, 179};
+constexpr LevelWeights kSecondLevelWeights{128, 104, 181, 77, 40, 170, 166, 39, -76, 179};
+
+constexpr int kWeightBits = 8;
+
+// Weighted sums are formed in unsigned arithmetic, which wraps around instead of overflowing.
+// Coded values stay far from 32 bits (a step of 960 times the largest value the coder allows is
+// under 2^22, times weights under 2^8), so only a damaged stream can wrap, and then it gives wrong
+// samples rather than undefined behaviour.
+using Unsigned = std::uint32_t;
+
+constexpr Unsigned U(Sample value) {
+    return static_cast<Unsigned>(value);
+}
+
+// A weighted sum back in samples, rounded to the nearest (the shift of a negative value rounds
+// toward minus infinity).
+Sample Scaled(Unsigned weighted) {
+    return static_cast<Sample>(weighted + (Unsigned{1} << (kWeightBits - 1))) >> kWeightBits;
+}
+
+Sample Half(Unsigned sum) {
+    return static_cast<Sample>(sum) >> 1;
+}
+
+// The share of the difference across an edge between chroma block rows that the filter keeps,
+// in 256ths: 5/8, measured as the levels' weights are (with 1/2, chroma's second level reads
+// weaker than its source the higher its vertical frequency, down to 0.65 of it).
+constexpr Sample kPairKept = 160;
+
+// One dimension of the core: four coefficients, lowest frequency first, to four samples.
+template <const LevelWeights& W>
+void InverseCoreLine(Sample& a, Sample& b, Sample& c, Sample& d) {
+    const Unsigned evenOuter = U(W.dc) * U(a) + U(W.second) * U(c);
+    const Unsigned evenInner = U(W.dc) * U(a) - U(W.second) * U(c);
+    const Unsigned oddOuter = U(W.firstOuter) * U(b) + U(W.thirdOuter) * U(d);
+    const Unsigned oddInner = U(W.firstInner) * U(b) - U(W.thirdInner) * U(d);
+    a = Scaled(evenOuter + oddOuter);
+    b = Scaled(evenInner + oddInner);
+    c = Scaled(evenInner - oddInner);
+    d = Scaled(evenOuter - oddOuter);
+}
+
+template <const LevelWeights& W>
+void InverseEdgeLine(Sample& a, Sample& b, Sample& c, Sample& d) {
+    const Unsigned outer = U(a) - U(d);
+    const Unsigned inner = U(b) - U(c);
+    const Unsigned outerSum = U(a) + U(d);
+    const Unsigned innerSum = U(b) + U(c);
+    const Sample newOuter = Scaled(U(W.outerFromOuter) * outer + U(W.outerFromInner) * inner);
+    const Sample newInner = Scaled(U(W.innerFromOuter) * outer + U(W.innerFromInner) * inner);
+    a = Half(outerSum + U(newOuter));
+    d = static_cast<Sample>(outerSum - U(a));
+    b = Half(innerSum + U(newInner));
+    c = static_cast<Sample>(innerSum - U(b));
+}
+
+template <auto Line>
+void AlongBothDirections(Grid4 grid) {
+    for (int row = 0; row < 4; ++row) {
+        Line(grid.at(row, 0), grid.at(row, 1), grid.at(row, 2), grid.at(row, 3));
+    }
+    for (int column = 0; column < 4; ++column) {
+        Line(grid.at(0, column), grid.at(1, column), grid.at(2, column), grid.at(3, column));
+    }
+}
+
+template <const LevelWeights& W>
+void CoreTransform(Grid4 grid) {
+    // Most blocks code nothing but their DC (the second level's output); such a block comes out
+    // flat, at the value the two passes give a DC alone.
+    Sample others = 0;
+    for (int row = 0; row < 4; ++row) {
+        for (int column = row == 0 ? 1 : 0; column < 4; ++column) {
+            others |= grid.at(row, column);
+        }
+    }
+    if (others != 0) {
+        AlongBothDirections<InverseCoreLine<W>>(grid);
+        return;
+    }
+    Sample flat = grid.at(0, 0);
+    for (int pass = 0; pass < 2; ++pass) {
+        Sample b = 0, c = 0, d = 0;
+        InverseCoreLine<W>(flat, b, c, d);
+    }
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            grid.at(row, column) = flat;
+        }
+    }
+}
+
+template <const LevelWeights& W>
+void OverlapFilter(Grid4 grid) {
+    AlongBothDirections<InverseEdgeLine<W>>(grid);
+}
 
 }  // namespace
 
-void InverseCoreTransform(Grid4 grid) {
-    Named s(grid);
-    std::swap(s.b, s.c);
-    std::swap(s.e, s.i);
-    std::swap(s.h, s.l);
-    std::swap(s.f, s.k);
-    std::swap(s.g, s.j);
-    std::swap(s.n, s.o);
-    Hadamard(s.a, s.b, s.e, s.f);
-    Rotate(s.h, s.g, s.d, s.c);
-    Rotate(s.n, s.j, s.m, s.i);
-    RotateOdd(s.k, s.l, s.o, s.p);
-    Hadamard(s.a, s.d, s.m, s.p);
-    Hadamard(s.b, s.c, s.n, s.o);
-    Hadamard(s.e, s.h, s.i, s.l);
-    Hadamard(s.f, s.g, s.j, s.k);
+void InverseCoreTransform(Grid4 grid, Level level) {
+    level == Level::Second ? CoreTransform<kSecondLevelWeights>(grid)
+                           : CoreTransform<kFirstLevelWeights>(grid);
 }
 
-void InverseOverlapFilter(Grid4 grid) {
-    Named s(grid);
-    Hadamard(s.a, s.m, s.d, s.p);
-    Hadamard(s.b, s.n, s.c, s.o);
-    Hadamard(s.e, s.i, s.h, s.l);
-    Hadamard(s.f, s.j, s.g, s.k);
-    ScalePair(s.m, s.i);
-    ScalePair(s.n, s.j);
-    ScalePair(s.o, s.k);
-    ScalePair(s.p, s.l);
-    ScalePair(s.d, s.c);
-    ScalePair(s.h, s.g);
-    ScalePair(s.l, s.k);
-    ScalePair(s.p, s.o);
-    Hadamard(s.a, s.d, s.m, s.p);
-    Hadamard(s.b, s.c, s.n, s.o);
-    Hadamard(s.e, s.h, s.i, s.l);
-    Hadamard(s.f, s.g, s.j, s.k);
+void InverseOverlapFilter(Grid4 grid, Level level) {
+    level == Level::Second ? OverlapFilter<kSecondLevelWeights>(grid)
+                           : OverlapFilter<kFirstLevelWeights>(grid);
 }
 
-void InverseEdgeFilter(Sample& a, Sample& b, Sample& c, Sample& d) {
-    d = a - d;
-    a -= d >> 1;
-    c = b - c;
-    b -= c >> 1;
-    ScalePair(d, c);
-    b += c >> 1;
-    c = b - c;
-    a += d >> 1;
-    d = a - d;
+void InverseEdgeFilter(Sample& a, Sample& b, Sample& c, Sample& d, Level level) {
+    level == Level::Second ? InverseEdgeLine<kSecondLevelWeights>(a, b, c, d)
+                           : InverseEdgeLine<kFirstLevelWeights>(a, b, c, d);
 }
 
 void InversePairFilter(Sample& lower, Sample& upper) {
-    Sample difference = lower - upper;
-    lower -= difference >> 1;
-    difference >>= 1;
-    lower += difference >> 1;
-    upper = lower - difference;
+    const Unsigned sum = U(lower) + U(upper);
+    const Sample kept = Scaled(U(kPairKept) * (U(lower) - U(upper)));
+    lower = Half(sum + U(kept));
+    upper = static_cast<Sample>(sum - U(lower));
 }
 
 void InverseChromaBlock(std::int32_t* first, std::int32_t* second) {
@@ -183,13 +184,21 @@ template <typename Transform>
 }  // namespace
 
 [[gnu::flatten]] void InverseCoreTransforms(Grid4 first, std::uint32_t count,
-                                            std::ptrdiff_t spacing) {
-    AlongRow(InverseCoreTransform, first, count, spacing);
+                                            std::ptrdiff_t spacing, Level level) {
+    if (level == Level::Second) {
+        AlongRow(CoreTransform<kSecondLevelWeights>, first, count, spacing);
+    } else {
+        AlongRow(CoreTransform<kFirstLevelWeights>, first, count, spacing);
+    }
 }
 
 [[gnu::flatten]] void InverseOverlapFilters(Grid4 first, std::uint32_t count,
-                                            std::ptrdiff_t spacing) {
-    AlongRow(InverseOverlapFilter, first, count, spacing);
+                                            std::ptrdiff_t spacing, Level level) {
+    if (level == Level::Second) {
+        AlongRow(OverlapFilter<kSecondLevelWeights>, first, count, spacing);
+    } else {
+        AlongRow(OverlapFilter<kFirstLevelWeights>, first, count, spacing);
+    }
 }
 
 [[gnu::flatten]] void InverseChromaBlocks(std::int32_t* first, std::int32_t* second,
@@ -200,13 +209,13 @@ template <typename Transform>
 }
 
 [[gnu::flatten]] void InverseEdgeFilters(std::int32_t* edge, std::uint32_t count,
-                                         std::ptrdiff_t spacing, std::ptrdiff_t step) {
+                                         std::ptrdiff_t spacing, std::ptrdiff_t step, Level level) {
     for (std::uint32_t done = 0; done < count; ++done, edge += spacing) {
         Sample a = edge[-2 * step];
         Sample b = edge[-step];
         Sample c = edge[0];
         Sample d = edge[step];
-        InverseEdgeFilter(a, b, c, d);
+        InverseEdgeFilter(a, b, c, d, level);
         edge[-2 * step] = a;
         edge[-step] = b;
         edge[0] = c;

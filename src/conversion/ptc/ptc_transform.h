@@ -17,22 +17,27 @@ struct Grid4 {
     std::int32_t& at(int row, int column) const { return rows[row][column * columnStep]; }
 };
 
+// Which level a transform works at: the two take weights of their own (measured on the shared
+// samples; see the notes on the format). Both levels' core transforms and overlap filters are
+// separable, one four-sample transform along each row and down each column.
+enum class Level { First, Second };
+
 // The inverse of the 4×4 lapped core transform, in place; coefficient (0, 0) is the DC, and
 // a DC alone comes out as a quarter of itself on every sample.
-void InverseCoreTransform(Grid4 grid);
+void InverseCoreTransform(Grid4 grid, Level level = Level::First);
 
 // The inverse overlap filter on a 4×4 window that straddles block edges, in place. It leaves
 // a flat window as it is.
-void InverseOverlapFilter(Grid4 grid);
+void InverseOverlapFilter(Grid4 grid, Level level = Level::First);
 
 // The inverse overlap filter across one block edge, on four samples in a line: two on either
 // side of the edge, in coding order. Chroma's first level uses it across the edges between
-// its 4-sample-wide blocks.
-void InverseEdgeFilter(std::int32_t& a, std::int32_t& b, std::int32_t& c, std::int32_t& d);
+// its 4-sample-wide blocks, and both levels along the page's borders.
+void InverseEdgeFilter(std::int32_t& a, std::int32_t& b, std::int32_t& c, std::int32_t& d,
+                       Level level = Level::First);
 
 // The inverse overlap filter across the edge between two chroma block rows, on the sample
-// either side of it: it halves their difference, as the four-sample filter halves the part of
-// a step it keeps.
+// either side of it: it keeps 5/8 of their difference.
 void InversePairFilter(std::int32_t& lower, std::int32_t& upper);
 
 // The inverse transform of a 4×2 chroma block whose coefficients sit in the first four samples
@@ -46,14 +51,14 @@ void InverseChromaBlock(std::int32_t* first, std::int32_t* second);
 // the right of the one before; `first` is the leftmost. Each window is worked on in a copy of
 // its own: the compiler cannot tell that a grid's rows never overlap, and would otherwise go to
 // memory for every sample at every step.
-void InverseCoreTransforms(Grid4 first, std::uint32_t count, std::ptrdiff_t spacing);
-void InverseOverlapFilters(Grid4 first, std::uint32_t count, std::ptrdiff_t spacing);
+void InverseCoreTransforms(Grid4 first, std::uint32_t count, std::ptrdiff_t spacing, Level level);
+void InverseOverlapFilters(Grid4 first, std::uint32_t count, std::ptrdiff_t spacing, Level level);
 // Chroma blocks 4 samples apart.
 void InverseChromaBlocks(std::int32_t* first, std::int32_t* second, std::uint32_t count);
 // The four-sample edge filter on `count` edges of one row, `spacing` apart, samples `step`
 // apart; `edge` is the first sample right of the first edge.
 void InverseEdgeFilters(std::int32_t* edge, std::uint32_t count, std::ptrdiff_t spacing,
-                        std::ptrdiff_t step);
+                        std::ptrdiff_t step, Level level);
 // The pair filter down `count` columns of two neighbouring rows.
 void InversePairFilters(std::int32_t* lower, std::int32_t* upper, std::uint32_t count);
 
