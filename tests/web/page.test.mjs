@@ -245,3 +245,35 @@ function printSpeed(web) {
     if (pixels === 0) return console.log('# browser: no speed figure, no page of the shared samples converted');
     console.log(`# browser: ${(pixels / 1e6 / seconds).toFixed(1)} megapixels per second over ${web.rows.length} shared samples (decode and JPEG encode, one worker)`);
 }
+
+// The colour decoder alone, in the browser and natively on one core, in one run: the figures the
+// README sets side by side. Printed, never held to a bound.
+const bench = path.join(repo, 'build-web/cmake/web');
+test('colour decode speed', { skip: !existsSync(path.join(testdata, 'mdi')) && 'the shared samples are not there' }, async () => {
+    const samples = filesIn(path.join(testdata, 'mdi'), /\.mdi$/).map((name) => path.join(testdata, 'mdi', name));
+    const rounds = 3;
+    const server = await serveFolder(bench);
+    const page = await browser.newPage();
+    // Any page of the bench's own origin will do: the module fetches its WebAssembly from there.
+    await page.goto(`${server.origin}/decode-bench.js`);
+    await page.addScriptTag({ url: `${server.origin}/decode-bench.js` });
+    const documents = samples.map((file) => readFileSync(file).toString('base64'));
+    const browserFigure = await page.evaluate(async ({ documents, rounds }) => {
+        const decoder = await createDecodeBench(); // eslint-disable-line no-undef
+        let megapixels = 0;
+        let seconds = 0;
+        for (const text of documents) {
+            const result = decoder.decodeColourPage(Uint8Array.from(atob(text), (c) => c.charCodeAt(0)), rounds);
+            megapixels += result.megapixels;
+            seconds += result.seconds;
+        }
+        return megapixels / seconds;
+    }, { documents, rounds });
+    await page.close();
+    await server.close();
+    console.log(`# colour decode in the browser: ${browserFigure.toFixed(1)} megapixels/s (one core)`);
+    const nativeBench = path.join(path.dirname(native), 'tools/colour_decode_bench');
+    if (existsSync(nativeBench)) {
+        console.log(`# ${execFileSync(nativeBench, [String(rounds), ...samples]).toString().trim()} (native)`);
+    }
+});
