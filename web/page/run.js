@@ -70,9 +70,10 @@ function dispatch(documents, converters, options) {
     return settlers.map((settler) => settler.promise);
 }
 
+// One per core, as the program has, and never more; fewer when asked (?workers=1 measures one).
 export function workerCount(documentCount, requested) {
     const cores = navigator.hardwareConcurrency || 1;
-    return Math.max(1, Math.min(requested || cores, documentCount));
+    return Math.max(1, Math.min(requested || cores, cores, documentCount));
 }
 
 // view: turn(document, position) as a document's turn comes, finished(document, result) as its
