@@ -10,8 +10,7 @@
 
 #include <chrono>
 
-#include "common/colour_stream.h"
-#include "conversion/ptc/ptc_decoder.h"
+#include "common/colour_decode.h"
 
 namespace {
 
@@ -25,16 +24,11 @@ val DecodeColourPage(const val& bytes, int rounds) {
     const auto start = std::chrono::steady_clock::now();
     for (int round = 0; round < rounds; ++round) {
         std::string problem;
-        const auto decoder =
-            vellumax::ptc::PageDecoder::Open(stream, problem, vellumax::ptc::Damage::Conceal);
-        if (!decoder) {
+        const double decoded = vellumax::tools::DecodeWholePage(stream, problem);
+        if (decoded == 0) {
             return val::null();
         }
-        Bytes row(3 * std::size_t{decoder->frame().width});
-        for (std::uint32_t y = 0; y < decoder->frame().height; ++y) {
-            decoder->ReadRow(row);
-        }
-        pixels += double(decoder->frame().width) * decoder->frame().height;
+        pixels += decoded;
     }
     val result = val::object();
     result.set("megapixels", pixels / 1e6);

@@ -1,7 +1,6 @@
 #include "conversion/document_conversion.h"
 
 #include <tiffio.h>
-#include <memory>
 #include <new>
 
 #include "conversion/failure_wording.h"
@@ -12,13 +11,6 @@
 namespace vellumax {
 
 namespace {
-
-// The name the run's jobs give the reader's TIFF file, which the page converter's outputs take.
-constexpr char kIntermediateName[] = "document.tif";
-
-int IgnoreTiffMessage(TIFF*, void*, const char*, const char*, va_list) {
-    return 1;
-}
 
 // The converter's exit status for its report (see its main).
 ConverterOutcome OutcomeOf(const converter::ConversionReport& report) {
@@ -69,7 +61,7 @@ std::string ConvertDocument(const std::string& tiff, converter::OutputFormat for
 FolderConversion ConvertIntoFolder(const std::string& source, const std::filesystem::path& folder,
                                    converter::OutputFormat format, int quality) {
     FolderConversion conversion;
-    const std::string tiff = (folder / kIntermediateName).string();
+    const std::string tiff = (folder / (std::string(kIntermediateStem) + ".tif")).string();
     try {
         if (const auto failure = SaveDocumentAsTiff(source, tiff)) {
             conversion.failure = FailureText(failure->number, failure->description);
@@ -89,18 +81,9 @@ FolderConversion ConvertIntoFolder(const std::string& source, const std::filesys
 }
 
 int PagesInTiff(const std::string& path) {
-    // The file is one the reader wrote; its messages would only reach the terminal.
-    const std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(
-        TIFFOpenOptionsAlloc(), &TIFFOpenOptionsFree);
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &IgnoreTiffMessage, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &IgnoreTiffMessage, nullptr);
-    TIFF* tiff = TIFFOpenExt(path.c_str(), "rm", options.get());
-    if (tiff == nullptr) {
-        return 0;
-    }
-    const int pages = TIFFNumberOfDirectories(tiff);
-    TIFFClose(tiff);
-    return pages;
+    std::string error;
+    const auto document = converter::TiffDocument::Open(path, error);
+    return document ? TIFFNumberOfDirectories(document->handle()) : 0;
 }
 
 }  // namespace vellumax

@@ -11,6 +11,10 @@
 
 namespace vellumax {
 
+// The converter reads the document from a short name of its own and writes its pages as
+// "document-0001.jpg" beside it, so no page name in the work folder outgrows the final one.
+inline constexpr char kIntermediateStem[] = "document";
+
 struct FolderConversion {
     struct Output {
         int page = 0;  // from 1; 0 for the one file of the whole document

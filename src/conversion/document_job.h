@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "conversion/document_conversion.h"
 #include "conversion/helper_tools.h"
 #include "conversion/imaging_adapter.h"
 #include "conversion/output_format.h"
@@ -17,10 +18,6 @@
 class QThread;
 
 namespace vellumax {
-
-// The converter reads the document from a short name of its own and writes its pages as
-// "document-0001.jpg" beside it, so no page name in the work folder outgrows the final one.
-inline constexpr char kIntermediateStem[] = "document";
 
 // What a document is converted with, read off the window when its turn comes.
 struct JobRequest {
