@@ -121,7 +121,11 @@ int Median(const std::array<std::uint64_t, 256>& histogram, std::uint64_t count)
 
 class TruthMeter {
 public:
-    explicit TruthMeter(const RgbPicture& source) : source_(source) {}
+    explicit TruthMeter(const RgbPicture& source)
+        : source_(source),
+          blocksAcross_((source.width + kMacroblockColumns - 1) / kMacroblockColumns),
+          blocks_(std::size_t{blocksAcross_} *
+                  ((source.height + kMacroblockColumns - 1) / kMacroblockColumns)) {}
 
     void AddRow(std::uint32_t y, const std::uint8_t* decoded) {
         const std::uint8_t* source = source_.Row(y);
@@ -147,6 +151,7 @@ public:
             const auto wanted = YCoCg(want);
             const auto decodedChannels = YCoCg(got);
             figures_.luma.Add(gridRow, x, decodedChannels[0] - wanted[0]);
+            AddToBlock(gridRow, x, wanted[0], decodedChannels[0]);
             figures_.co.Add(gridRow / kChromaScale, x / kChromaScale,
                             decodedChannels[1] - wanted[1]);
             figures_.cg.Add(gridRow / kChromaScale, x / kChromaScale,
@@ -170,10 +175,44 @@ public:
         figures_.flatPixels = flatPixels_;
         figures_.blackPixels = blackPixels_;
         figures_.blackMedianAll = Median(allBlack, 3 * blackPixels_);
+        GroupBlocksByBrightness();
         return figures_;
     }
 
 private:
+    struct BlockSums {
+        double source = 0;
+        double decoded = 0;
+        std::uint32_t pixels = 0;
+    };
+
+    void AddToBlock(std::uint32_t gridRow, std::uint32_t x, double source, double decoded) {
+        BlockSums& block = blocks_[std::size_t{gridRow / kMacroblockColumns} * blocksAcross_ +
+                                   x / kMacroblockColumns];
+        block.source += source;
+        block.decoded += decoded;
+        ++block.pixels;
+    }
+
+    // Only whole macroblocks: a cut one at the top or right is averaged over too few pixels.
+    void GroupBlocksByBrightness() {
+        constexpr std::uint32_t kWhole = kMacroblockColumns * kMacroblockColumns;
+        for (const BlockSums& block : blocks_) {
+            if (block.pixels != kWhole) {
+                continue;
+            }
+            const double level = block.source / kWhole;
+            const auto bound =
+                std::upper_bound(kBrightnessBounds.begin() + 1, kBrightnessBounds.end() - 1, level);
+            BrightnessGroup& group = figures_.byBrightness[bound - kBrightnessBounds.begin() - 1];
+            group.offset += (block.decoded - block.source) / kWhole;
+            ++group.blocks;
+        }
+        for (BrightnessGroup& group : figures_.byBrightness) {
+            group.offset = group.blocks ? group.offset / double(group.blocks) : 0;
+        }
+    }
+
     bool Flat(std::uint32_t x, std::uint32_t y) const {
         std::array<int, 3> low{255, 255, 255};
         std::array<int, 3> high{0, 0, 0};
@@ -202,6 +241,8 @@ private:
     std::uint64_t flatPixels_ = 0;
     std::uint64_t blackPixels_ = 0;
     std::array<std::array<std::uint64_t, 256>, 3> black_{};
+    std::uint32_t blocksAcross_;
+    std::vector<BlockSums> blocks_;
     TruthFigures figures_;
 };
 
@@ -240,6 +281,16 @@ double PositionEnergy::Mean() const {
         count += counts[at];
     }
     return count > 0 ? sum / count : 0;
+}
+
+BrightnessGroup Shadows(const TruthFigures& figures) {
+    BrightnessGroup dark;
+    for (const BrightnessGroup& group : {figures.byBrightness[0], figures.byBrightness[1]}) {
+        dark.offset += group.offset * double(group.blocks);
+        dark.blocks += group.blocks;
+    }
+    dark.offset = dark.blocks ? dark.offset / double(dark.blocks) : 0;
+    return dark;
 }
 
 std::optional<TruthFigures> MeasureAgainstSource(const std::string& document,

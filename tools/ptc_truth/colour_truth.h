@@ -11,6 +11,11 @@
 // Y = (R + 2G + B) / 4 by luma sample and of Co = R − B and Cg = G − (R + B) / 2 by chroma
 // sample, rows counted from the bottom of the page (where the grid starts), columns from the
 // left. A stage that is misplaced or mis-scaled puts its error at the positions it works on.
+//
+// Offset by brightness: the mean Y offset (decoded − source) of whole 16 × 16 macroblocks,
+// grouped by the source's mean Y over the macroblock. Block means carry almost no quantisation
+// noise, so a page that is brighter or darker than its source in one range of levels (a tone
+// curve applied to the source and not to the page, or the other way round) shows here.
 
 #include <array>
 #include <cstdint>
@@ -53,6 +58,14 @@ struct PositionEnergy {
     double Mean() const;
 };
 
+// The groups of `TruthFigures::byBrightness`: source mean Y from each bound up to the next.
+inline constexpr std::array<int, 7> kBrightnessBounds = {0, 16, 32, 64, 128, 192, 256};
+
+struct BrightnessGroup {
+    std::uint64_t blocks = 0;
+    double offset = 0;  // mean Y of decoded − source
+};
+
 struct TruthFigures {
     double rgbPsnr = 0;
     std::array<double, 3> psnr{};        // R, G, B
@@ -65,7 +78,12 @@ struct TruthFigures {
     PositionEnergy luma{ptc::kLumaLayout};
     PositionEnergy co{ptc::kChromaLayout};
     PositionEnergy cg{ptc::kChromaLayout};
+    std::array<BrightnessGroup, kBrightnessBounds.size() - 1> byBrightness{};
 };
+
+// The macroblocks darker than 32 pooled: where six of the JPEG sources' shadows part from what
+// their streams code.
+BrightnessGroup Shadows(const TruthFigures& figures);
 
 // Decodes the first page of `document` with the program's own decoder and measures it against
 // `source`, or gives nothing with `problem` telling why.

@@ -17,6 +17,8 @@
 
 namespace {
 
+using vellumax::tools::BrightnessGroup;
+using vellumax::tools::kBrightnessBounds;
 using vellumax::tools::PositionEnergy;
 using vellumax::tools::TruthFigures;
 
@@ -31,6 +33,8 @@ constexpr const char* kUsage =
     "    those whose 3 x 3 neighbourhood in the source varies by at most 2 levels in each of\n"
     "    R, G and B;\n"
     "  where the source is pure black (0,0,0): how many pixels, and the decoded median there;\n"
+    "  the mean offset of Y = (R + 2G + B) / 4 over whole 16 x 16 macroblocks, grouped by the\n"
+    "    source's mean Y there (0-15, 16-31, 32-63, 64-127, 128-191, 192-255);\n"
     "  the squared error by position inside the macroblocks, of Y = (R + 2G + B) / 4 per luma\n"
     "    sample (16 x 16) and of Co = R - B and Cg = G - (R + B) / 2 per chroma sample (16\n"
     "    across, 8 down, each 2 x 2 pixels), as a percentage of the channel's mean; rows count\n"
@@ -38,7 +42,8 @@ constexpr const char* kUsage =
     "\n"
     "--all pairs every mdi/*.mdi and mdi-art/*.mdi under TESTDATA with sources/STEM.jpg or\n"
     "STEM.tif and prints one line each: RGB PSNR, R / G / B PSNR, the black median and its\n"
-    "pixel count; then the range of the photographs (mdi/) and drawn figures (mdi-art/) and the\n"
+    "pixel count, the Y offset of the macroblocks darker than 32 and their count; then the range "
+    "of the photographs (mdi/) and drawn figures (mdi-art/) and the\n"
     "mean of all.\n";
 
 void PrintPositions(const char* name, const PositionEnergy& energy) {
@@ -64,6 +69,13 @@ void PrintFigures(const TruthFigures& figures) {
     std::printf("pure black: %llu pixels, decoded median R %d G %d B %d (all %d)\n",
                 static_cast<unsigned long long>(figures.blackPixels), figures.blackMedian[0],
                 figures.blackMedian[1], figures.blackMedian[2], figures.blackMedianAll);
+    std::printf("Y offset by the source's brightness, whole macroblocks:");
+    for (std::size_t group = 0; group < figures.byBrightness.size(); ++group) {
+        std::printf(" %d-%d %+.2f (%llu)", kBrightnessBounds[group],
+                    kBrightnessBounds[group + 1] - 1, figures.byBrightness[group].offset,
+                    static_cast<unsigned long long>(figures.byBrightness[group].blocks));
+    }
+    std::printf("\n");
     PrintPositions("Y", figures.luma);
     PrintPositions("Co", figures.co);
     PrintPositions("Cg", figures.cg);
@@ -114,7 +126,8 @@ struct Range {
 };
 
 bool MeasureAll(const std::filesystem::path& testdata) {
-    std::printf("sample  RGB  R / G / B dB  black median (pixels)\n");
+    std::printf(
+        "sample  RGB  R / G / B dB  black median (pixels)  Y offset under 32 (macroblocks)\n");
     double sum = 0;
     int count = 0;
     bool allMeasured = true;
@@ -131,11 +144,14 @@ bool MeasureAll(const std::filesystem::path& testdata) {
             std::printf("%s  %.2f  %.2f / %.2f / %.2f  ", stem.substr(0, stem.find('-')).c_str(),
                         figures->rgbPsnr, figures->psnr[0], figures->psnr[1], figures->psnr[2]);
             if (figures->blackPixels > 0) {
-                std::printf("%d (%llu)\n", figures->blackMedianAll,
+                std::printf("%d (%llu)  ", figures->blackMedianAll,
                             static_cast<unsigned long long>(figures->blackPixels));
             } else {
-                std::printf("- (0)\n");
+                std::printf("- (0)  ");
             }
+            const BrightnessGroup dark = vellumax::tools::Shadows(*figures);
+            std::printf("%+.2f (%llu)\n", dark.offset,
+                        static_cast<unsigned long long>(dark.blocks));
             range.Add(figures->rgbPsnr);
             sum += figures->rgbPsnr;
             ++count;
