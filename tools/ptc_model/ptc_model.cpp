@@ -637,6 +637,8 @@ struct Agreement {
     double nearestSquares = 0;
     double nearestProducts = 0;
     double nearestCoded = 0;
+    double beyond = 0;
+    double nearestBeyond = 0;
 
     void Add(double fromSource, double fromStream, double step) {
         count += 1;
@@ -647,11 +649,17 @@ struct Agreement {
         products += fromSource * fromStream;
         same += std::round(fromSource / step) == fromStream / step;
         coded += fromStream != 0;
+        if (fromStream != 0) {
+            beyond += fromStream > 0 ? fromSource - fromStream : fromStream - fromSource;
+        }
         const double rounded = std::round(fromSource / step) * step;
         nearest += rounded;
         nearestSquares += rounded * rounded;
         nearestProducts += fromSource * rounded;
         nearestCoded += rounded != 0;
+        if (rounded != 0) {
+            nearestBeyond += rounded > 0 ? fromSource - rounded : rounded - fromSource;
+        }
     }
     void Merge(const Agreement& other) {
         count += other.count;
@@ -666,6 +674,8 @@ struct Agreement {
         nearestSquares += other.nearestSquares;
         nearestProducts += other.nearestProducts;
         nearestCoded += other.nearestCoded;
+        beyond += other.beyond;
+        nearestBeyond += other.nearestBeyond;
     }
     double SourceVariance() const { return sourceSquares - source * source / count; }
     double StreamVariance() const { return streamSquares - stream * stream / count; }
@@ -682,6 +692,12 @@ struct Agreement {
     }
     // The stream's mean less the source's, in steps.
     double Offset(double step) const { return (stream - source) / count / step; }
+    // How far the source lies beyond the coded values, away from zero, in steps: 0 for a
+    // quantiser that rounds to the nearest, more for one that rounds toward zero.
+    double Beyond(double step) const { return coded ? beyond / coded / step : 0; }
+    double NearestBeyond(double step) const {
+        return nearestCoded ? nearestBeyond / nearestCoded / step : 0;
+    }
 };
 
 // One channel's agreement by place, rows counted from the bottom: the second level by block of
@@ -805,6 +821,8 @@ struct Spread {
     Span coded;
     Span nearestCoded;
     Span offset;
+    Span beyond;
+    Span nearestBeyond;
     double worstShortfall = -std::numeric_limits<double>::infinity();
     std::string worst;
 
@@ -822,16 +840,19 @@ struct Spread {
         coded.Add(100 * agreement.coded / agreement.count);
         nearestCoded.Add(100 * agreement.nearestCoded / agreement.count);
         offset.Add(agreement.Offset(step));
+        beyond.Add(agreement.Beyond(step));
+        nearestBeyond.Add(agreement.NearestBeyond(step));
     }
 };
 
 void PrintAgreement(const std::string& label, const Agreement& agreement, double step) {
-    std::printf("  %-12s %6.3f %6.3f  %6.3f %6.3f  %5.1f  %5.1f %5.1f  %+6.3f %9.0f\n",
-                label.c_str(), agreement.Slope(), agreement.NearestSlope(), agreement.Correlation(),
-                agreement.NearestCorrelation(), 100 * agreement.same / agreement.count,
-                100 * agreement.coded / agreement.count,
-                100 * agreement.nearestCoded / agreement.count, agreement.Offset(step),
-                agreement.count);
+    std::printf(
+        "  %-12s %6.3f %6.3f  %6.3f %6.3f  %5.1f  %5.1f %5.1f  %+6.3f  %+6.3f %+6.3f %9.0f\n",
+        label.c_str(), agreement.Slope(), agreement.NearestSlope(), agreement.Correlation(),
+        agreement.NearestCorrelation(), 100 * agreement.same / agreement.count,
+        100 * agreement.coded / agreement.count, 100 * agreement.nearestCoded / agreement.count,
+        agreement.Offset(step), agreement.Beyond(step), agreement.NearestBeyond(step),
+        agreement.count);
 }
 
 void PrintSpan(const Span& span, const char* format) {
@@ -848,6 +869,8 @@ void PrintSpread(const std::string& label, const Spread& spread) {
     PrintSpan(spread.coded, "  %4.1f-%-4.1f");
     PrintSpan(spread.nearestCoded, " %4.1f-%-4.1f");
     PrintSpan(spread.offset, "  %+6.3f %+6.3f");
+    PrintSpan(spread.beyond, "  %+6.3f %+6.3f");
+    PrintSpan(spread.nearestBeyond, " %+6.3f %+6.3f");
     std::printf("  %s\n", spread.worst.c_str());
 }
 
@@ -863,7 +886,8 @@ bool AgreeAll(const std::vector<std::string>& pairs) {
     bool allDone = true;
     std::printf(
         "per sample: band  slope (source rounded: slope)  correlation (rounded)  same %%"
-        "  coded %% (rounded)  offset in steps  coefficients\n");
+        "  coded %% (rounded)  offset in steps  source beyond the coded values, in steps"
+        " (rounded)  coefficients\n");
     for (std::size_t at = 0; at + 1 < pairs.size(); at += 2) {
         const auto agreement = Agree(pairs[at], pairs[at + 1]);
         if (!agreement) {
@@ -893,7 +917,8 @@ bool AgreeAll(const std::vector<std::string>& pairs) {
     std::printf(
         "\nover the samples, low-high: band or place (row from the bottom, column)  slope"
         " (rounded)  correlation (rounded)  same %%  coded %% (rounded)  offset in steps"
-        "  the sample furthest below the rounded correlation\n");
+        "  source beyond the coded values (rounded)  the sample furthest below the rounded "
+        "correlation\n");
     for (int channel = 0; channel < kChannels; ++channel) {
         const auto names = Bands({}, channel == 0);
         for (std::size_t band = 0; band < bandSpreads[channel].size(); ++band) {
