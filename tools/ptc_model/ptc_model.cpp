@@ -11,6 +11,9 @@
 // decoder's own stages. One line per document: the edge ratio (Y, Co, Cg) of the resampled
 // picture, then of its decode, then the decode's PSNR against it.
 //
+// --pictures takes JPEG or RGB TIFF pictures instead, coded as they are: given a page's source,
+// what this codec at this step keeps of it, the mark a decoder of the real stream can reach.
+//
 // --check decodes each document through the same whole-page stages and compares every byte with
 // the page decoder's output, which shows that the model decodes as the program does.
 //
@@ -597,13 +600,37 @@ double Psnr(const Picture& a, const Picture& b) {
     return 10 * std::log10(255.0 * 255.0 * a.rgb.size() / squares);
 }
 
-bool Model(const std::string& path, double scale, const CodingChoice& choice) {
+Picture ToDoubles(const vellumax::tools::RgbPicture& picture) {
+    return {picture.width, picture.height, {picture.rgb.begin(), picture.rgb.end()}};
+}
+
+// The picture `path` stands for: a document's decoded page resampled by `scale`, or with
+// `asPicture` the picture itself as it is (a page's source, to see what the codec at this step
+// can keep of it).
+std::optional<Picture> ModelInput(const std::string& path, double scale, bool asPicture) {
+    if (asPicture) {
+        std::string problem;
+        const auto picture = vellumax::tools::ReadPicture(path, problem);
+        if (!picture) {
+            std::fprintf(stderr, "%s: %s\n", path.c_str(), problem.c_str());
+            return std::nullopt;
+        }
+        return ToDoubles(*picture);
+    }
     Picture page;
     if (!DecodePage(vellumax::tools::ColourStream(path), page)) {
         std::fprintf(stderr, "%s: does not decode\n", path.c_str());
+        return std::nullopt;
+    }
+    return Resample(page, scale);
+}
+
+bool Model(const std::string& path, double scale, bool asPicture, const CodingChoice& choice) {
+    const auto input = ModelInput(path, scale, asPicture);
+    if (!input) {
         return false;
     }
-    const Picture source = Resample(page, scale);
+    const Picture& source = *input;
     std::array<Plane<double>, 3> planes = ToPlanes(source);
     std::array<Plane<std::int32_t>, 3> decoded = {
         CodeAndDecode(planes[0], choice.step, choice.rounding),
@@ -743,10 +770,6 @@ void Collect(const Plane<double>& source, Plane<std::int32_t>& stream, std::uint
                    stream.Row(row)[column], step);
         }
     }
-}
-
-Picture ToDoubles(const vellumax::tools::RgbPicture& picture) {
-    return {picture.width, picture.height, {picture.rgb.begin(), picture.rgb.end()}};
 }
 
 std::optional<SampleAgreement> Agree(const std::string& document, const std::string& sourcePath) {
@@ -945,6 +968,7 @@ int main(int argc, char* argv[]) {
         return AgreeAll({argv + 2, argv + argc}) ? 0 : 1;
     }
     bool check = false;
+    bool asPicture = false;
     double scale = 0.77;
     CodingChoice choice;
     std::vector<std::string> documents;
@@ -952,6 +976,8 @@ int main(int argc, char* argv[]) {
         const bool valued = arg + 1 < argc;
         if (std::strcmp(argv[arg], "--check") == 0) {
             check = true;
+        } else if (std::strcmp(argv[arg], "--pictures") == 0) {
+            asPicture = true;
         } else if (std::strcmp(argv[arg], "--scale") == 0 && valued) {
             scale = std::atof(argv[++arg]);
         } else if (std::strcmp(argv[arg], "--step") == 0 && valued) {
@@ -965,6 +991,7 @@ int main(int argc, char* argv[]) {
     if (documents.empty() || scale <= 0 || choice.step <= 0) {
         std::fprintf(stderr,
                      "usage: ptc_model [--scale F] [--step S] [--rounding R] DOCUMENT...\n"
+                     "       ptc_model --pictures [--step S] [--rounding R] PICTURE...\n"
                      "       ptc_model --check DOCUMENT...\n"
                      "       ptc_model --agree DOCUMENT SOURCE [DOCUMENT SOURCE]...\n");
         return 2;
@@ -974,7 +1001,7 @@ int main(int argc, char* argv[]) {
     }
     bool allDone = true;
     for (const std::string& document : documents) {
-        allDone = (check ? Check(document) : Model(document, scale, choice)) && allDone;
+        allDone = (check ? Check(document) : Model(document, scale, asPicture, choice)) && allDone;
     }
     return allDone ? 0 : 1;
 }
