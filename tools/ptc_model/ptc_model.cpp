@@ -300,52 +300,62 @@ void Decode(Plane<std::int32_t>& plane) {
     }
 }
 
+// The solution X of A X = B, A `size` × `size`, B `size` × any number of columns, both row by
+// row: Gauss–Jordan with partial pivoting, enough for the small dense systems here.
+std::vector<double> Solve(std::vector<double> a, std::vector<double> b, std::size_t size) {
+    const std::size_t columns = b.size() / size;
+    auto swapRows = [](std::vector<double>& m, std::size_t width, std::size_t x, std::size_t y) {
+        std::swap_ranges(m.begin() + x * width, m.begin() + (x + 1) * width, m.begin() + y * width);
+    };
+    for (std::size_t pivot = 0; pivot < size; ++pivot) {
+        std::size_t best = pivot;
+        for (std::size_t row = pivot + 1; row < size; ++row) {
+            if (std::abs(a[row * size + pivot]) > std::abs(a[best * size + pivot])) {
+                best = row;
+            }
+        }
+        if (best != pivot) {
+            swapRows(a, size, pivot, best);
+            swapRows(b, columns, pivot, best);
+        }
+        const double lead = a[pivot * size + pivot];
+        for (std::size_t row = 0; row < size; ++row) {
+            const double factor = a[row * size + pivot] / lead;
+            if (row == pivot || factor == 0) {
+                continue;
+            }
+            for (std::size_t column = pivot; column < size; ++column) {
+                a[row * size + column] -= factor * a[pivot * size + column];
+            }
+            for (std::size_t column = 0; column < columns; ++column) {
+                b[row * columns + column] -= factor * b[pivot * columns + column];
+            }
+        }
+    }
+    for (std::size_t row = 0; row < size; ++row) {
+        for (std::size_t column = 0; column < columns; ++column) {
+            b[row * columns + column] /= a[row * size + row];
+        }
+    }
+    return b;
+}
+
 // The forward of an integer stage, as the inverse of its matrix. The stage is linear but for
 // rounding, so its matrix comes from unit inputs scaled up far past the rounding.
 std::vector<double> ForwardMatrix(const Stage& stage, std::size_t size) {
     constexpr double kScale = 1 << 20;
-    std::vector<double> matrix(size * 2 * size, 0);  // [M | I], reduced to [I | M⁻¹]
+    std::vector<double> matrix(size * size);
+    std::vector<double> identity(size * size, 0);
     for (std::size_t column = 0; column < size; ++column) {
         std::vector<std::int32_t> unit(size, 0);
         unit[column] = static_cast<std::int32_t>(kScale);
         stage.inverse(unit.data());
         for (std::size_t row = 0; row < size; ++row) {
-            matrix[row * 2 * size + column] = unit[row] / kScale;
+            matrix[row * size + column] = unit[row] / kScale;
         }
-        matrix[column * 2 * size + size + column] = 1;
+        identity[column * size + column] = 1;
     }
-    for (std::size_t pivot = 0; pivot < size; ++pivot) {
-        std::size_t best = pivot;
-        for (std::size_t row = pivot + 1; row < size; ++row) {
-            if (std::abs(matrix[row * 2 * size + pivot]) >
-                std::abs(matrix[best * 2 * size + pivot])) {
-                best = row;
-            }
-        }
-        for (std::size_t column = 0; column < 2 * size; ++column) {
-            std::swap(matrix[pivot * 2 * size + column], matrix[best * 2 * size + column]);
-        }
-        const double lead = matrix[pivot * 2 * size + pivot];
-        for (std::size_t column = 0; column < 2 * size; ++column) {
-            matrix[pivot * 2 * size + column] /= lead;
-        }
-        for (std::size_t row = 0; row < size; ++row) {
-            const double factor = matrix[row * 2 * size + pivot];
-            if (row == pivot || factor == 0) {
-                continue;
-            }
-            for (std::size_t column = 0; column < 2 * size; ++column) {
-                matrix[row * 2 * size + column] -= factor * matrix[pivot * 2 * size + column];
-            }
-        }
-    }
-    std::vector<double> inverse(size * size);
-    for (std::size_t row = 0; row < size; ++row) {
-        for (std::size_t column = 0; column < size; ++column) {
-            inverse[row * size + column] = matrix[row * 2 * size + size + column];
-        }
-    }
-    return inverse;
+    return Solve(std::move(matrix), std::move(identity), size);
 }
 
 void RunForward(const Stage& stage, Plane<double>& plane) {
