@@ -266,15 +266,24 @@ std::vector<Stage> ChromaFirstLevelStages(const Shape& plane) {
     return {blocks, LeftPairStage(plane.height, 1, 1), BottomPairStage(plane, 1, 1), edges, pairs};
 }
 
+template <typename Sample>
+Shape ShapeOf(const Plane<Sample>& plane) {
+    return {plane.width, plane.height, static_cast<std::uint32_t>(plane.blockRows)};
+}
+
+template <typename Sample>
+std::vector<Stage> FirstLevelStages(const Plane<Sample>& plane) {
+    return plane.Luma() ? LumaFirstLevelStages(ShapeOf(plane))
+                        : ChromaFirstLevelStages(ShapeOf(plane));
+}
+
 // The decoder's stages for a plane, in the order it runs them. Within a stage no two groups
 // share a sample, so the order of groups does not matter, and running each stage over the
 // whole page comes to the same as the decoder's stripe by stripe.
 template <typename Sample>
 std::vector<Stage> Stages(const Plane<Sample>& plane) {
-    const Shape shape{plane.width, plane.height, static_cast<std::uint32_t>(plane.blockRows)};
-    std::vector<Stage> stages = SecondLevelStages(shape);
-    for (Stage& stage :
-         plane.Luma() ? LumaFirstLevelStages(shape) : ChromaFirstLevelStages(shape)) {
+    std::vector<Stage> stages = SecondLevelStages(ShapeOf(plane));
+    for (Stage& stage : FirstLevelStages(plane)) {
         stages.push_back(std::move(stage));
     }
     return stages;
@@ -384,13 +393,27 @@ struct CodingChoice {
     double rounding = 0.5;  // 0.5 rounds to the nearest; less widens the zero bin
 };
 
-// Every stage the decoder runs, run forward in the opposite order: the plane's samples become
-// the coefficients the decoder would need to rebuild them.
-void Analyse(Plane<double>& plane) {
-    const std::vector<Stage> stages = Stages(plane);
+void RunForwardLastFirst(const std::vector<Stage>& stages, Plane<double>& plane) {
     for (auto stage = stages.rbegin(); stage != stages.rend(); ++stage) {
         RunForward(*stage, plane);
     }
+}
+
+// The first level run forward alone: the plane's samples become the first level's coefficients
+// and the block DCs the second level codes.
+void AnalyseFirstLevel(Plane<double>& plane) {
+    RunForwardLastFirst(FirstLevelStages(plane), plane);
+}
+
+void AnalyseSecondLevel(Plane<double>& plane) {
+    RunForwardLastFirst(SecondLevelStages(ShapeOf(plane)), plane);
+}
+
+// Every stage the decoder runs, run forward in the opposite order: the plane's samples become
+// the coefficients the decoder would need to rebuild them.
+void Analyse(Plane<double>& plane) {
+    AnalyseFirstLevel(plane);
+    AnalyseSecondLevel(plane);
 }
 
 // Codes a plane forward, quantises it and decodes it with the decoder's stages.
@@ -759,7 +782,16 @@ Picture ToDoubles(const vellumax::tools::RgbPicture& picture) {
     return {picture.width, picture.height, {picture.rgb.begin(), picture.rgb.end()}};
 }
 
-std::optional<SampleAgreement> Agree(const std::string& document, const std::string& sourcePath) {
+// A document's own coefficients, placed as the decoder places them, beside the planes the
+// picture it was coded from makes before any stage runs forward.
+struct CodedSource {
+    StreamFrame frame;
+    std::array<Plane<std::int32_t>, 3> coded;
+    std::array<Plane<double>, 3> source;
+};
+
+std::optional<CodedSource> ReadCodedSource(const std::string& document,
+                                           const std::string& sourcePath) {
     std::string problem;
     const auto source = vellumax::tools::ReadPicture(sourcePath, problem);
     const Bytes bytes = vellumax::tools::ColourStream(document);
@@ -773,18 +805,26 @@ std::optional<SampleAgreement> Agree(const std::string& document, const std::str
         std::fprintf(stderr, "%s: not the size of %s\n", document.c_str(), sourcePath.c_str());
         return std::nullopt;
     }
-    auto coded = EmptyPlanes(frame.paddedWidth, frame.paddedHeight);
-    if (!PlaceStream(*stream, coded)) {
+    CodedSource pair{frame, EmptyPlanes(frame.paddedWidth, frame.paddedHeight),
+                     ToPlanes(ToDoubles(*source))};
+    if (!PlaceStream(*stream, pair.coded)) {
         std::fprintf(stderr, "%s: has damaged records\n", document.c_str());
         return std::nullopt;
     }
-    std::array<Plane<double>, 3> analysed = ToPlanes(ToDoubles(*source));
+    return pair;
+}
+
+std::optional<SampleAgreement> Agree(const std::string& document, const std::string& sourcePath) {
+    auto pair = ReadCodedSource(document, sourcePath);
+    if (!pair) {
+        return std::nullopt;
+    }
     SampleAgreement agreement;
     for (int channel = 0; channel < kChannels; ++channel) {
-        Analyse(analysed[channel]);
+        Analyse(pair->source[channel]);
         const std::uint32_t shrink = channel ? 2 : 1;
-        Collect(analysed[channel], coded[channel], frame.height / shrink, frame.width / shrink,
-                channel ? 960 : 480, agreement[channel]);
+        Collect(pair->source[channel], pair->coded[channel], pair->frame.height / shrink,
+                pair->frame.width / shrink, channel ? 960 : 480, agreement[channel]);
     }
     return agreement;
 }
