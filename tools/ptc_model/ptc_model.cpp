@@ -2,6 +2,8 @@
 // a picture that has none, at the step the documents are coded with.
 //   ptc_model [--scale F] [--step S] [--rounding R] DOCUMENT...
 //   ptc_model --check DOCUMENT...
+//   ptc_model --agree DOCUMENT SOURCE [DOCUMENT SOURCE]...
+//   ptc_model --fit DOCUMENT SOURCE [DOCUMENT SOURCE]...
 //
 // Each document's first page is decoded, resampled by F (0.77 unless given) so that its own grid
 // no longer lines up with the coding grid, and coded again: colour transform, chroma averaged
@@ -23,6 +25,20 @@
 // place's spread over the documents. Only coefficients whose samples, with what the overlap
 // filters take in, lie inside the page are counted. A coefficient the decoder puts in the wrong
 // place, with the wrong sign or scale, shows as a place whose slope or correlation falls away.
+//
+// --fit learns the transform from the same pairs, pooled. At each level, every luma block's
+// fifteen coefficients are regressed on the 8 × 8 places around the block (samples at the first
+// level, the block DCs the first level's analysis makes at the second): the stream's values give
+// the encoder's filter per place, the source's exact coefficients the decoder's, and those
+// rounded to the step what quantisation alone does to the estimate. Per place: the stream's
+// and the rounded source's filter as a multiple g of the decoder's, and the relative residual
+// no multiple explains. Then a separable lapped transform (a four-sample core and an overlap
+// filter across each edge) fitted to the filters at the nine best-coded places, printed as the
+// synthesis weights in 256ths the decoder holds: fitted to the decoder's own filters (which
+// gives its weights back), to the stream's, to the rounded source's, and the measured weights,
+// the stream's less what rounding moves the fit by. The first level wants the pictures the
+// documents were coded from exactly (the drawn figures): behind a JPEG source, and with few
+// first-level values coded, what rounding moves swamps the fit. The second level fits from either.
 
 #include <algorithm>
 #include <array>
