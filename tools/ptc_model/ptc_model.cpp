@@ -2,6 +2,8 @@
 // a picture that has none, at the step the documents are coded with.
 //   ptc_model [--scale F] [--step S] [--rounding R] DOCUMENT...
 //   ptc_model --check DOCUMENT...
+//   ptc_model --agree DOCUMENT SOURCE [DOCUMENT SOURCE]...
+//   ptc_model --fit DOCUMENT SOURCE [DOCUMENT SOURCE]...
 //
 // Each document's first page is decoded, resampled by F (0.77 unless given) so that its own grid
 // no longer lines up with the coding grid, and coded again: colour transform, chroma averaged
@@ -26,6 +28,20 @@
 // place's spread over the documents. Only coefficients whose samples, with what the overlap
 // filters take in, lie inside the page are counted. A coefficient the decoder puts in the wrong
 // place, with the wrong sign or scale, shows as a place whose slope or correlation falls away.
+//
+// --fit learns the transform from the same pairs, pooled. At each level, every luma block's
+// fifteen coefficients are regressed on the 8 × 8 places around the block (samples at the first
+// level, the block DCs the first level's analysis makes at the second): the stream's values give
+// the encoder's filter per place, the source's exact coefficients the decoder's, and those
+// rounded to the step what quantisation alone does to the estimate. Per place: the stream's
+// and the rounded source's filter as a multiple g of the decoder's, and the relative residual
+// no multiple explains. Then a separable lapped transform (a four-sample core and an overlap
+// filter across each edge) fitted to the filters at the nine best-coded places, printed as the
+// synthesis weights in 256ths the decoder holds: fitted to the decoder's own filters (which
+// gives its weights back), to the stream's, to the rounded source's, and the measured weights,
+// the stream's less what rounding moves the fit by. The first level wants the pictures the
+// documents were coded from exactly (the drawn figures): behind a JPEG source, and with few
+// first-level values coded, what rounding moves swamps the fit. The second level fits from either.
 
 #include <algorithm>
 #include <array>
@@ -269,15 +285,24 @@ std::vector<Stage> ChromaFirstLevelStages(const Shape& plane) {
     return {blocks, LeftPairStage(plane.height, 1, 1), BottomPairStage(plane, 1, 1), edges, pairs};
 }
 
+template <typename Sample>
+Shape ShapeOf(const Plane<Sample>& plane) {
+    return {plane.width, plane.height, static_cast<std::uint32_t>(plane.blockRows)};
+}
+
+template <typename Sample>
+std::vector<Stage> FirstLevelStages(const Plane<Sample>& plane) {
+    return plane.Luma() ? LumaFirstLevelStages(ShapeOf(plane))
+                        : ChromaFirstLevelStages(ShapeOf(plane));
+}
+
 // The decoder's stages for a plane, in the order it runs them. Within a stage no two groups
 // share a sample, so the order of groups does not matter, and running each stage over the
 // whole page comes to the same as the decoder's stripe by stripe.
 template <typename Sample>
 std::vector<Stage> Stages(const Plane<Sample>& plane) {
-    const Shape shape{plane.width, plane.height, static_cast<std::uint32_t>(plane.blockRows)};
-    std::vector<Stage> stages = SecondLevelStages(shape);
-    for (Stage& stage :
-         plane.Luma() ? LumaFirstLevelStages(shape) : ChromaFirstLevelStages(shape)) {
+    std::vector<Stage> stages = SecondLevelStages(ShapeOf(plane));
+    for (Stage& stage : FirstLevelStages(plane)) {
         stages.push_back(std::move(stage));
     }
     return stages;
@@ -303,52 +328,62 @@ void Decode(Plane<std::int32_t>& plane) {
     }
 }
 
+// The solution X of A X = B, A `size` × `size`, B `size` × any number of columns, both row by
+// row: Gauss–Jordan with partial pivoting, enough for the small dense systems here.
+std::vector<double> Solve(std::vector<double> a, std::vector<double> b, std::size_t size) {
+    const std::size_t columns = b.size() / size;
+    auto swapRows = [](std::vector<double>& m, std::size_t width, std::size_t x, std::size_t y) {
+        std::swap_ranges(m.begin() + x * width, m.begin() + (x + 1) * width, m.begin() + y * width);
+    };
+    for (std::size_t pivot = 0; pivot < size; ++pivot) {
+        std::size_t best = pivot;
+        for (std::size_t row = pivot + 1; row < size; ++row) {
+            if (std::abs(a[row * size + pivot]) > std::abs(a[best * size + pivot])) {
+                best = row;
+            }
+        }
+        if (best != pivot) {
+            swapRows(a, size, pivot, best);
+            swapRows(b, columns, pivot, best);
+        }
+        const double lead = a[pivot * size + pivot];
+        for (std::size_t row = 0; row < size; ++row) {
+            const double factor = a[row * size + pivot] / lead;
+            if (row == pivot || factor == 0) {
+                continue;
+            }
+            for (std::size_t column = pivot; column < size; ++column) {
+                a[row * size + column] -= factor * a[pivot * size + column];
+            }
+            for (std::size_t column = 0; column < columns; ++column) {
+                b[row * columns + column] -= factor * b[pivot * columns + column];
+            }
+        }
+    }
+    for (std::size_t row = 0; row < size; ++row) {
+        for (std::size_t column = 0; column < columns; ++column) {
+            b[row * columns + column] /= a[row * size + row];
+        }
+    }
+    return b;
+}
+
 // The forward of an integer stage, as the inverse of its matrix. The stage is linear but for
 // rounding, so its matrix comes from unit inputs scaled up far past the rounding.
 std::vector<double> ForwardMatrix(const Stage& stage, std::size_t size) {
     constexpr double kScale = 1 << 20;
-    std::vector<double> matrix(size * 2 * size, 0);  // [M | I], reduced to [I | M⁻¹]
+    std::vector<double> matrix(size * size);
+    std::vector<double> identity(size * size, 0);
     for (std::size_t column = 0; column < size; ++column) {
         std::vector<std::int32_t> unit(size, 0);
         unit[column] = static_cast<std::int32_t>(kScale);
         stage.inverse(unit.data());
         for (std::size_t row = 0; row < size; ++row) {
-            matrix[row * 2 * size + column] = unit[row] / kScale;
+            matrix[row * size + column] = unit[row] / kScale;
         }
-        matrix[column * 2 * size + size + column] = 1;
+        identity[column * size + column] = 1;
     }
-    for (std::size_t pivot = 0; pivot < size; ++pivot) {
-        std::size_t best = pivot;
-        for (std::size_t row = pivot + 1; row < size; ++row) {
-            if (std::abs(matrix[row * 2 * size + pivot]) >
-                std::abs(matrix[best * 2 * size + pivot])) {
-                best = row;
-            }
-        }
-        for (std::size_t column = 0; column < 2 * size; ++column) {
-            std::swap(matrix[pivot * 2 * size + column], matrix[best * 2 * size + column]);
-        }
-        const double lead = matrix[pivot * 2 * size + pivot];
-        for (std::size_t column = 0; column < 2 * size; ++column) {
-            matrix[pivot * 2 * size + column] /= lead;
-        }
-        for (std::size_t row = 0; row < size; ++row) {
-            const double factor = matrix[row * 2 * size + pivot];
-            if (row == pivot || factor == 0) {
-                continue;
-            }
-            for (std::size_t column = 0; column < 2 * size; ++column) {
-                matrix[row * 2 * size + column] -= factor * matrix[pivot * 2 * size + column];
-            }
-        }
-    }
-    std::vector<double> inverse(size * size);
-    for (std::size_t row = 0; row < size; ++row) {
-        for (std::size_t column = 0; column < size; ++column) {
-            inverse[row * size + column] = matrix[row * 2 * size + size + column];
-        }
-    }
-    return inverse;
+    return Solve(std::move(matrix), std::move(identity), size);
 }
 
 void RunForward(const Stage& stage, Plane<double>& plane) {
@@ -377,13 +412,27 @@ struct CodingChoice {
     double rounding = 0.5;  // 0.5 rounds to the nearest; less widens the zero bin
 };
 
-// Every stage the decoder runs, run forward in the opposite order: the plane's samples become
-// the coefficients the decoder would need to rebuild them.
-void Analyse(Plane<double>& plane) {
-    const std::vector<Stage> stages = Stages(plane);
+void RunForwardLastFirst(const std::vector<Stage>& stages, Plane<double>& plane) {
     for (auto stage = stages.rbegin(); stage != stages.rend(); ++stage) {
         RunForward(*stage, plane);
     }
+}
+
+// The first level run forward alone: the plane's samples become the first level's coefficients
+// and the block DCs the second level codes.
+void AnalyseFirstLevel(Plane<double>& plane) {
+    RunForwardLastFirst(FirstLevelStages(plane), plane);
+}
+
+void AnalyseSecondLevel(Plane<double>& plane) {
+    RunForwardLastFirst(SecondLevelStages(ShapeOf(plane)), plane);
+}
+
+// Every stage the decoder runs, run forward in the opposite order: the plane's samples become
+// the coefficients the decoder would need to rebuild them.
+void Analyse(Plane<double>& plane) {
+    AnalyseFirstLevel(plane);
+    AnalyseSecondLevel(plane);
 }
 
 // Codes a plane forward, quantises it and decodes it with the decoder's stages.
@@ -772,7 +821,16 @@ void Collect(const Plane<double>& source, Plane<std::int32_t>& stream, std::uint
     }
 }
 
-std::optional<SampleAgreement> Agree(const std::string& document, const std::string& sourcePath) {
+// A document's own coefficients, placed as the decoder places them, beside the planes the
+// picture it was coded from makes before any stage runs forward.
+struct CodedSource {
+    StreamFrame frame;
+    std::array<Plane<std::int32_t>, 3> coded;
+    std::array<Plane<double>, 3> source;
+};
+
+std::optional<CodedSource> ReadCodedSource(const std::string& document,
+                                           const std::string& sourcePath) {
     std::string problem;
     const auto source = vellumax::tools::ReadPicture(sourcePath, problem);
     const Bytes bytes = vellumax::tools::ColourStream(document);
@@ -786,18 +844,26 @@ std::optional<SampleAgreement> Agree(const std::string& document, const std::str
         std::fprintf(stderr, "%s: not the size of %s\n", document.c_str(), sourcePath.c_str());
         return std::nullopt;
     }
-    auto coded = EmptyPlanes(frame.paddedWidth, frame.paddedHeight);
-    if (!PlaceStream(*stream, coded)) {
+    CodedSource pair{frame, EmptyPlanes(frame.paddedWidth, frame.paddedHeight),
+                     ToPlanes(ToDoubles(*source))};
+    if (!PlaceStream(*stream, pair.coded)) {
         std::fprintf(stderr, "%s: has damaged records\n", document.c_str());
         return std::nullopt;
     }
-    std::array<Plane<double>, 3> analysed = ToPlanes(ToDoubles(*source));
+    return pair;
+}
+
+std::optional<SampleAgreement> Agree(const std::string& document, const std::string& sourcePath) {
+    auto pair = ReadCodedSource(document, sourcePath);
+    if (!pair) {
+        return std::nullopt;
+    }
     SampleAgreement agreement;
     for (int channel = 0; channel < kChannels; ++channel) {
-        Analyse(analysed[channel]);
+        Analyse(pair->source[channel]);
         const std::uint32_t shrink = channel ? 2 : 1;
-        Collect(analysed[channel], coded[channel], frame.height / shrink, frame.width / shrink,
-                channel ? 960 : 480, agreement[channel]);
+        Collect(pair->source[channel], pair->coded[channel], pair->frame.height / shrink,
+                pair->frame.width / shrink, channel ? 960 : 480, agreement[channel]);
     }
     return agreement;
 }
@@ -961,11 +1027,356 @@ bool AgreeAll(const std::vector<std::string>& pairs) {
     return allDone && pairs.size() % 2 == 0;
 }
 
+// The transform learned from the coefficients: at each level, every coefficient place of a block
+// regressed on the 8 × 8 places around the block (samples at the first level, block DCs at the
+// second) gives the filter that made it. The stream's filters are the encoder's; the source's
+// exact coefficients give the decoder's, and those rounded to the step show what quantisation
+// alone does to such an estimate.
+struct FitLevel {
+    const char* name;
+    std::uint32_t spacing;      // between places: 1 at the first level, 4 between block DCs
+    std::uint32_t reachBeyond;  // what the window's last place takes in past itself
+};
+constexpr std::array<FitLevel, 2> kFitLevels = {{{"first level", 1, 0}, {"second level", 4, 2}}};
+
+constexpr std::uint32_t kWindow = 8;
+constexpr std::uint32_t kWindowBefore = 2;  // places before the block's first
+constexpr std::size_t kWindowPlaces = kWindow * kWindow;
+constexpr std::size_t kTerms = kWindowPlaces + 1;  // and a constant
+
+enum Target { kStream, kExact, kRounded, kTargets };
+constexpr std::size_t kFitColumns = kTargets * 16;
+
+// Weights on the window, row by row from its bottom left.
+using Filter = std::array<double, kWindowPlaces>;
+using PlaceFilters = std::array<Filter, 16>;
+
+// The normal equations of every regression at one level, summed over the blocks; a column of
+// the right-hand side per target and place (target × 16 + place).
+struct NormalEquations {
+    std::vector<double> gram = std::vector<double>(kTerms * kTerms, 0);  // lower half
+    std::vector<double> moments = std::vector<double>(kTerms * kFitColumns, 0);
+    std::size_t blocks = 0;
+
+    void Add(const std::array<double, kTerms>& window,
+             const std::array<double, kFitColumns>& values) {
+        ++blocks;
+        for (std::size_t i = 0; i < kTerms; ++i) {
+            for (std::size_t j = 0; j <= i; ++j) {
+                gram[i * kTerms + j] += window[i] * window[j];
+            }
+            for (std::size_t column = 0; column < kFitColumns; ++column) {
+                moments[i * kFitColumns + column] += window[i] * values[column];
+            }
+        }
+    }
+
+    std::array<PlaceFilters, kTargets> Filters() const {
+        std::vector<double> full = gram;
+        for (std::size_t i = 0; i < kTerms; ++i) {
+            for (std::size_t j = i + 1; j < kTerms; ++j) {
+                full[i * kTerms + j] = full[j * kTerms + i];
+            }
+        }
+        const std::vector<double> solution = Solve(std::move(full), moments, kTerms);
+        std::array<PlaceFilters, kTargets> filters;
+        for (std::size_t column = 0; column < kFitColumns; ++column) {
+            for (std::size_t term = 0; term < kWindowPlaces; ++term) {
+                filters[column / 16][column % 16][term] = solution[term * kFitColumns + column];
+            }
+        }
+        return filters;
+    }
+};
+
+template <typename Sample>
+double FromBottom(const Plane<Sample>& plane, std::uint32_t up, std::uint32_t column) {
+    return plane.samples[std::size_t{plane.height - 1 - up} * plane.width + column];
+}
+
+// Every luma block of a level whose window, and all its coefficients take in, lies inside the
+// page, one block in from its bottom and left edges (where the encoder orders samples its own
+// way).
+void AddBlocks(const FitLevel& level, const Plane<double>& places, const Plane<double>& exact,
+               const Plane<std::int32_t>& coded, const StreamFrame& frame,
+               NormalEquations& equations) {
+    const std::uint32_t spacing = level.spacing;
+    const std::uint32_t period = 4 * spacing;
+    const std::uint32_t extent = (kWindow - kWindowBefore) * spacing + level.reachBeyond;
+    std::array<double, kTerms> window;
+    std::array<double, kFitColumns> values;
+    window.back() = 1;
+    for (std::uint32_t up = period; up + extent <= frame.height; up += period) {
+        for (std::uint32_t left = period; left + extent <= frame.width; left += period) {
+            for (std::uint32_t at = 0; at < kWindowPlaces; ++at) {
+                window[at] = FromBottom(places, up + (at / kWindow - kWindowBefore) * spacing,
+                                        left + (at % kWindow - kWindowBefore) * spacing);
+            }
+            for (std::uint32_t place = 0; place < 16; ++place) {
+                const std::uint32_t row = up + place / 4 * spacing;
+                const std::uint32_t column = left + place % 4 * spacing;
+                const double source = FromBottom(exact, row, column);
+                values[kStream * 16 + place] = FromBottom(coded, row, column);
+                values[kExact * 16 + place] = source;
+                values[kRounded * 16 + place] = std::round(source / 480) * 480;
+            }
+            equations.Add(window, values);
+        }
+    }
+}
+
+// A filter as a multiple g of the decoder's, and what no multiple explains, relative to g times
+// the decoder's.
+struct Projection {
+    double gain;
+    double residual;
+};
+
+Projection Project(const Filter& filter, const Filter& decoders) {
+    double along = 0;
+    double norm = 0;
+    for (std::size_t at = 0; at < kWindowPlaces; ++at) {
+        along += filter[at] * decoders[at];
+        norm += decoders[at] * decoders[at];
+    }
+    const double gain = along / norm;
+    double rest = 0;
+    for (std::size_t at = 0; at < kWindowPlaces; ++at) {
+        rest += std::pow(filter[at] - gain * decoders[at], 2);
+    }
+    return {gain, std::sqrt(rest / (gain * gain * norm))};
+}
+
+// A separable lapped transform along one direction, as its analysis. The overlap filter across
+// a block edge keeps the sums of the pairs mirrored about it and mixes their differences (outer
+// pair, inner pair); the core takes the DC (its gain fixed at 1) and the second frequency from
+// the block's even part, the first and third from its odd part.
+enum LappedWeight {
+    // The overlap filter's new differences from the old.
+    kOuterFromOuter,
+    kOuterFromInner,
+    kInnerFromOuter,
+    kInnerFromInner,
+    // The core's odd frequencies from the block's differences.
+    kFirstFromOuter,
+    kFirstFromInner,
+    kThirdFromOuter,
+    kThirdFromInner,
+    kSecondGain,
+    kLappedWeights
+};
+using Lapped = std::array<double, kLappedWeights>;
+constexpr Lapped kLappedStart = {1, 0, 0, 1, 0.92, 0.38, 0.38, -0.92, 1};
+
+// Each coefficient's weights on the samples 2 before the block to 2 after it.
+using Analysis = std::array<std::array<double, kWindow>, 4>;
+
+// One output of the overlap filter on (a, b, c, d) as weights on them.
+std::array<double, 4> OverlapOutput(const Lapped& w, int output) {
+    const int pair = std::min(output, 3 - output);  // 0: the outer pair, 1: the inner
+    const double half = output < 2 ? 0.5 : -0.5;
+    std::array<double, 4> weights{};
+    weights[output] += 0.5;
+    weights[3 - output] += 0.5;
+    for (int difference = 0; difference < 2; ++difference) {
+        const double mixed = half * w[kOuterFromOuter + 2 * pair + difference];
+        weights[difference] += mixed;
+        weights[3 - difference] -= mixed;
+    }
+    return weights;
+}
+
+Analysis AnalysisOf(const Lapped& w) {
+    // The block's lower two samples are the upper outputs of the filter across the edge before
+    // it, its upper two the lower outputs of the one after.
+    std::array<std::array<double, kWindow>, 4> samples{};
+    for (int sample = 0; sample < 4; ++sample) {
+        const auto weights = OverlapOutput(w, (sample + 2) % 4);
+        std::copy(weights.begin(), weights.end(), samples[sample].begin() + (sample < 2 ? 0 : 4));
+    }
+    const double r = 1 / std::sqrt(2.0);
+    const double s = w[kSecondGain] / 2;
+    const std::array<std::array<double, 4>, 4> core = {{
+        {0.5, 0.5, 0.5, 0.5},
+        {w[kFirstFromOuter] * r, w[kFirstFromInner] * r, -w[kFirstFromInner] * r,
+         -w[kFirstFromOuter] * r},
+        {s, -s, -s, s},
+        {w[kThirdFromOuter] * r, w[kThirdFromInner] * r, -w[kThirdFromInner] * r,
+         -w[kThirdFromOuter] * r},
+    }};
+    Analysis analysis{};
+    for (int coefficient = 0; coefficient < 4; ++coefficient) {
+        for (int sample = 0; sample < 4; ++sample) {
+            for (std::uint32_t at = 0; at < kWindow; ++at) {
+                analysis[coefficient][at] += core[coefficient][sample] * samples[sample][at];
+            }
+        }
+    }
+    return analysis;
+}
+
+// The places coded often enough on the drawn figures to fit to: the first three frequencies
+// across and down, and their products up to (1,2) and (2,1).
+constexpr std::array<std::size_t, 9> kFittedPlaces = {1, 2, 3, 4, 5, 6, 8, 9, 12};
+
+// What the separable transform leaves of the filters at the fitted places.
+std::vector<double> LappedResiduals(const Lapped& w, const PlaceFilters& filters) {
+    const Analysis analysis = AnalysisOf(w);
+    std::vector<double> residuals;
+    for (const std::size_t place : kFittedPlaces) {
+        for (std::size_t at = 0; at < kWindowPlaces; ++at) {
+            residuals.push_back(filters[place][at] - analysis[place / 4][at / kWindow] *
+                                                         analysis[place % 4][at % kWindow]);
+        }
+    }
+    return residuals;
+}
+
+double Norm(const std::vector<double>& values) {
+    double squares = 0;
+    for (const double value : values) {
+        squares += value * value;
+    }
+    return std::sqrt(squares);
+}
+
+// Gauss–Newton with a Jacobian by differences: nine weights, a few hundred residuals.
+Lapped FitLapped(const PlaceFilters& filters) {
+    constexpr double kNudge = 1e-6;
+    Lapped w = kLappedStart;
+    for (int iteration = 0; iteration < 80; ++iteration) {
+        const std::vector<double> residuals = LappedResiduals(w, filters);
+        std::vector<std::vector<double>> jacobian;
+        for (std::size_t weight = 0; weight < kLappedWeights; ++weight) {
+            Lapped nudged = w;
+            nudged[weight] += kNudge;
+            jacobian.push_back(LappedResiduals(nudged, filters));
+            for (std::size_t at = 0; at < residuals.size(); ++at) {
+                jacobian.back()[at] = (jacobian.back()[at] - residuals[at]) / kNudge;
+            }
+        }
+        std::vector<double> normal(kLappedWeights * kLappedWeights, 0);
+        std::vector<double> downhill(kLappedWeights, 0);
+        for (std::size_t i = 0; i < kLappedWeights; ++i) {
+            for (std::size_t j = 0; j < kLappedWeights; ++j) {
+                for (std::size_t at = 0; at < residuals.size(); ++at) {
+                    normal[i * kLappedWeights + j] += jacobian[i][at] * jacobian[j][at];
+                }
+            }
+            for (std::size_t at = 0; at < residuals.size(); ++at) {
+                downhill[i] -= jacobian[i][at] * residuals[at];
+            }
+        }
+        const std::vector<double> step = Solve(normal, downhill, kLappedWeights);
+        for (std::size_t weight = 0; weight < kLappedWeights; ++weight) {
+            w[weight] += step[weight];
+        }
+        if (Norm(step) < 1e-11) {
+            break;
+        }
+    }
+    return w;
+}
+
+double RelativeResidual(const Lapped& w, const PlaceFilters& filters) {
+    std::vector<double> fitted;
+    for (const std::size_t place : kFittedPlaces) {
+        fitted.insert(fitted.end(), filters[place].begin(), filters[place].end());
+    }
+    return Norm(LappedResiduals(w, filters)) / Norm(fitted);
+}
+
+// The synthesis the decoder holds for an analysis, in 256ths and in ptc_transform.cpp's order:
+// DC, second frequency, first on the outer and inner sample of a half, third likewise, then the
+// overlap filter's outer from outer, from inner, inner from outer, from inner. Both 2 × 2 parts
+// are inverted; the odd part's inverse gives differences over √2, of which a sample holds half.
+std::array<double, 10> SynthesisWeights(const Lapped& w) {
+    auto inverse = [&w](LappedWeight first) {
+        const double a = w[first], b = w[first + 1], c = w[first + 2], d = w[first + 3];
+        const double determinant = a * d - b * c;
+        return std::array<double, 4>{d / determinant, -b / determinant, -c / determinant,
+                                     a / determinant};
+    };
+    const auto overlap = inverse(kOuterFromOuter);
+    const auto odd = inverse(kFirstFromOuter);
+    std::array<double, 10> weights = {128, 128 / w[kSecondGain]};
+    const std::array<double, 4> core = {odd[0], odd[2], odd[1], -odd[3]};
+    for (std::size_t at = 0; at < 4; ++at) {
+        weights[2 + at] = core[at] * 256 / std::sqrt(2.0);
+        weights[6 + at] = overlap[at] * 256;
+    }
+    return weights;
+}
+
+void PrintWeights(const char* label, const Lapped& w, const PlaceFilters& filters) {
+    std::printf("  %-32s %5.3f ", label, RelativeResidual(w, filters));
+    for (const double weight : SynthesisWeights(w)) {
+        std::printf(" %6.1f", weight);
+    }
+    std::printf("\n");
+}
+
+void ReportLevel(const FitLevel& level, const NormalEquations& equations) {
+    const auto filters = equations.Filters();
+    std::printf("%s, %zu blocks: place  stream g, residual  rounded source g, residual\n",
+                level.name, equations.blocks);
+    for (std::size_t place = 1; place < 16; ++place) {
+        const Projection stream = Project(filters[kStream][place], filters[kExact][place]);
+        const Projection rounded = Project(filters[kRounded][place], filters[kExact][place]);
+        std::printf("  (%zu,%zu)  %6.3f %6.3f   %6.3f %6.3f\n", place / 4, place % 4, stream.gain,
+                    stream.residual, rounded.gain, rounded.residual);
+    }
+    std::array<Lapped, kTargets> fitted;
+    for (int target = 0; target < kTargets; ++target) {
+        fitted[target] = FitLapped(filters[target]);
+    }
+    // What rounding does to the fit, taken off the stream's: the rounded source's fit less the
+    // exact's, at the decoder's own weights.
+    Lapped measured;
+    for (std::size_t weight = 0; weight < kLappedWeights; ++weight) {
+        measured[weight] =
+            fitted[kStream][weight] - fitted[kRounded][weight] + fitted[kExact][weight];
+    }
+    std::printf(
+        "  separable fit, in 256ths        residual  DC    2nd  1st outer inner  3rd outer inner"
+        "  overlap oo oi io ii\n");
+    PrintWeights("the decoder's (its filters)", fitted[kExact], filters[kExact]);
+    PrintWeights("the stream's", fitted[kStream], filters[kStream]);
+    PrintWeights("the rounded source's", fitted[kRounded], filters[kRounded]);
+    PrintWeights("measured (less rounding's part)", measured, filters[kStream]);
+}
+
+// Every pair's luma blocks pooled per level, then each level's filters and fit.
+bool FitAll(const std::vector<std::string>& pairs) {
+    std::array<NormalEquations, kFitLevels.size()> equations;
+    bool allDone = pairs.size() % 2 == 0;
+    for (std::size_t at = 0; at + 1 < pairs.size(); at += 2) {
+        auto pair = ReadCodedSource(pairs[at], pairs[at + 1]);
+        if (!pair) {
+            allDone = false;
+            continue;
+        }
+        Plane<double> blockDcs = pair->source[0];
+        AnalyseFirstLevel(blockDcs);
+        Plane<double> exact = blockDcs;
+        AnalyseSecondLevel(exact);
+        AddBlocks(kFitLevels[0], pair->source[0], exact, pair->coded[0], pair->frame, equations[0]);
+        AddBlocks(kFitLevels[1], blockDcs, exact, pair->coded[0], pair->frame, equations[1]);
+    }
+    for (std::size_t level = 0; level < kFitLevels.size(); ++level) {
+        ReportLevel(kFitLevels[level], equations[level]);
+    }
+    return allDone;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     if (argc > 1 && std::strcmp(argv[1], "--agree") == 0 && argc % 2 == 0) {
         return AgreeAll({argv + 2, argv + argc}) ? 0 : 1;
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--fit") == 0 && argc % 2 == 0) {
+        return FitAll({argv + 2, argv + argc}) ? 0 : 1;
     }
     bool check = false;
     bool asPicture = false;
@@ -993,7 +1404,8 @@ int main(int argc, char* argv[]) {
                      "usage: ptc_model [--scale F] [--step S] [--rounding R] DOCUMENT...\n"
                      "       ptc_model --pictures [--step S] [--rounding R] PICTURE...\n"
                      "       ptc_model --check DOCUMENT...\n"
-                     "       ptc_model --agree DOCUMENT SOURCE [DOCUMENT SOURCE]...\n");
+                     "       ptc_model --agree DOCUMENT SOURCE [DOCUMENT SOURCE]...\n"
+                     "       ptc_model --fit DOCUMENT SOURCE [DOCUMENT SOURCE]...\n");
         return 2;
     }
     if (!check) {
