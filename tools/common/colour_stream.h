@@ -24,30 +24,52 @@ inline std::uint32_t ReadLittle(const Bytes& bytes, std::size_t at, int size) {
     return value;
 }
 
-// The one strip of the first page, which holds the codec's stream; empty when there is none.
-inline Bytes FirstStrip(const Bytes& file) {
-    const std::uint32_t page = ReadLittle(file, 4, 4);
-    std::uint32_t offset = 0;
-    std::uint32_t length = 0;
-    for (std::uint32_t entry = 0; entry < ReadLittle(file, page, 2); ++entry) {
-        const std::size_t at = page + 2 + 12 * std::size_t{entry};
-        const std::uint32_t tag = ReadLittle(file, at, 2);
-        if (tag == 273) {  // StripOffsets
-            offset = ReadLittle(file, at + 8, 4);
-        } else if (tag == 279) {  // StripByteCounts
-            length = ReadLittle(file, at + 8, 4);
+// The value of `tag` in the directory at `directory`, its first if it has several; 0 if absent.
+inline std::uint32_t TagValue(const Bytes& file, std::uint32_t directory, std::uint32_t tag) {
+    for (std::uint32_t entry = 0; entry < ReadLittle(file, directory, 2); ++entry) {
+        const std::size_t at = directory + 2 + 12 * std::size_t{entry};
+        if (ReadLittle(file, at, 2) == tag) {
+            const bool shortValue = ReadLittle(file, at + 2, 2) == 3;
+            return ReadLittle(file, at + 8, shortValue ? 2 : 4);
         }
     }
+    return 0;
+}
+
+// `length` bytes from `offset`, or nothing when they do not lie inside the file.
+inline Bytes Slice(const Bytes& file, std::uint32_t offset, std::uint32_t length) {
     if (offset > file.size() || length > file.size() - offset) {
         return {};
     }
     return Bytes(file.begin() + offset, file.begin() + offset + length);
 }
 
+// The first page's thumbnail, a JPEG the coder made from the picture it was given, in the
+// page's SubIFD; empty when there is none.
+inline Bytes FirstThumbnail(const Bytes& file) {
+    const std::uint32_t thumbnail = TagValue(file, ReadLittle(file, 4, 4), 330);  // SubIFDs
+    if (thumbnail == 0) {
+        return {};
+    }
+    // JPEGInterchangeFormat and its length
+    return Slice(file, TagValue(file, thumbnail, 513), TagValue(file, thumbnail, 514));
+}
+
+// The one strip of the first page, which holds the codec's stream; empty when there is none.
+inline Bytes FirstStrip(const Bytes& file) {
+    const std::uint32_t page = ReadLittle(file, 4, 4);
+    // StripOffsets and StripByteCounts
+    return Slice(file, TagValue(file, page, 273), TagValue(file, page, 279));
+}
+
+inline Bytes FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
 // The colour stream of the document at `path`.
 inline Bytes ColourStream(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return FirstStrip(Bytes(std::istreambuf_iterator<char>(in), {}));
+    return FirstStrip(FileBytes(path));
 }
 
 }  // namespace vellumax::tools

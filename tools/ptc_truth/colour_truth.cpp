@@ -107,6 +107,20 @@ std::array<double, 3> YCoCg(const std::uint8_t* pixel) {
     return {(red + 2 * green + blue) / 4, red - blue, green - (red + blue) / 2};
 }
 
+void AddToGroup(BrightnessGroups& groups, double level, double offset) {
+    const auto bound =
+        std::upper_bound(kBrightnessBounds.begin() + 1, kBrightnessBounds.end() - 1, level);
+    BrightnessGroup& group = groups[bound - kBrightnessBounds.begin() - 1];
+    group.offset += offset;
+    ++group.blocks;
+}
+
+void AverageGroups(BrightnessGroups& groups) {
+    for (BrightnessGroup& group : groups) {
+        group.offset = group.blocks ? group.offset / double(group.blocks) : 0;
+    }
+}
+
 // The lower median of a histogram of `count` values.
 int Median(const std::array<std::uint64_t, 256>& histogram, std::uint64_t count) {
     std::uint64_t seen = 0;
@@ -201,16 +215,10 @@ private:
             if (block.pixels != kWhole) {
                 continue;
             }
-            const double level = block.source / kWhole;
-            const auto bound =
-                std::upper_bound(kBrightnessBounds.begin() + 1, kBrightnessBounds.end() - 1, level);
-            BrightnessGroup& group = figures_.byBrightness[bound - kBrightnessBounds.begin() - 1];
-            group.offset += (block.decoded - block.source) / kWhole;
-            ++group.blocks;
+            AddToGroup(figures_.byBrightness, block.source / kWhole,
+                       (block.decoded - block.source) / kWhole);
         }
-        for (BrightnessGroup& group : figures_.byBrightness) {
-            group.offset = group.blocks ? group.offset / double(group.blocks) : 0;
-        }
+        AverageGroups(figures_.byBrightness);
     }
 
     bool Flat(std::uint32_t x, std::uint32_t y) const {
@@ -281,6 +289,69 @@ double PositionEnergy::Mean() const {
         count += counts[at];
     }
     return count > 0 ? sum / count : 0;
+}
+
+namespace {
+
+// The mean Y of each thumbnail pixel's area of a full-size picture.
+class Shrinker {
+public:
+    Shrinker(std::uint32_t width, std::uint32_t height, const RgbPicture& thumbnail)
+        : width_(width),
+          height_(height),
+          thumbnail_(thumbnail),
+          sums_(std::size_t{thumbnail.width} * thumbnail.height),
+          counts_(sums_.size()) {}
+
+    void AddRow(std::uint32_t y, const std::uint8_t* rgb) {
+        const std::size_t row = std::size_t{y} * thumbnail_.height / height_ * thumbnail_.width;
+        for (std::uint32_t x = 0; x < width_; ++x) {
+            const std::size_t at = row + std::size_t{x} * thumbnail_.width / width_;
+            sums_[at] += YCoCg(rgb + 3 * x)[0];
+            ++counts_[at];
+        }
+    }
+    double Mean(std::size_t at) const { return sums_[at] / counts_[at]; }
+
+private:
+    std::uint32_t width_;
+    std::uint32_t height_;
+    const RgbPicture& thumbnail_;
+    std::vector<double> sums_;
+    std::vector<double> counts_;
+};
+
+}  // namespace
+
+std::optional<ThumbnailFigures> MeasureThumbnail(const std::string& document,
+                                                 const RgbPicture& source, std::string& problem) {
+    const Bytes file = FileBytes(document);
+    const auto thumbnail = ReadJpeg(FirstThumbnail(file), problem);
+    const auto decoder = ptc::PageDecoder::Open(FirstStrip(file), problem);
+    if (!thumbnail || !decoder) {
+        return std::nullopt;
+    }
+    Shrinker shrunkSource(source.width, source.height, *thumbnail);
+    Shrinker shrunkPage(source.width, source.height, *thumbnail);
+    std::vector<std::uint8_t> row(3 * std::size_t{source.width});
+    for (std::uint32_t y = 0; y < source.height; ++y) {
+        if (!decoder->ReadRow(row)) {
+            problem = decoder->problem();
+            return std::nullopt;
+        }
+        shrunkSource.AddRow(y, source.Row(y));
+        shrunkPage.AddRow(y, row.data());
+    }
+    ThumbnailFigures figures;
+    for (std::size_t at = 0; at < thumbnail->rgb.size() / 3; ++at) {
+        const double level = shrunkSource.Mean(at);
+        const double thumbnailLevel = YCoCg(thumbnail->rgb.data() + 3 * at)[0];
+        AddToGroup(figures.againstSource, level, thumbnailLevel - level);
+        AddToGroup(figures.againstPage, level, thumbnailLevel - shrunkPage.Mean(at));
+    }
+    AverageGroups(figures.againstSource);
+    AverageGroups(figures.againstPage);
+    return figures;
 }
 
 BrightnessGroup Shadows(const TruthFigures& figures) {

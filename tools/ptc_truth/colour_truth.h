@@ -65,6 +65,7 @@ struct BrightnessGroup {
     std::uint64_t blocks = 0;
     double offset = 0;  // mean Y of decoded − source
 };
+using BrightnessGroups = std::array<BrightnessGroup, kBrightnessBounds.size() - 1>;
 
 struct TruthFigures {
     double rgbPsnr = 0;
@@ -78,12 +79,25 @@ struct TruthFigures {
     PositionEnergy luma{ptc::kLumaLayout};
     PositionEnergy co{ptc::kChromaLayout};
     PositionEnergy cg{ptc::kChromaLayout};
-    std::array<BrightnessGroup, kBrightnessBounds.size() - 1> byBrightness{};
+    BrightnessGroups byBrightness{};
 };
 
 // The macroblocks darker than 32 pooled: where six of the JPEG sources' shadows part from what
 // their streams code.
 BrightnessGroup Shadows(const TruthFigures& figures);
+
+// The page's thumbnail, which the coder made from the picture it was given and not from the
+// stream, set against the source and against the decoded page, each shrunk to the thumbnail's
+// size (every thumbnail pixel the mean of the pixels whose centres fall in it): the mean Y of
+// thumbnail − source and of thumbnail − page, grouped by the shrunk source's Y. Where the coder's
+// picture and the source part, the thumbnail follows the coder's.
+struct ThumbnailFigures {
+    BrightnessGroups againstSource{};
+    BrightnessGroups againstPage{};
+};
+
+std::optional<ThumbnailFigures> MeasureThumbnail(const std::string& document,
+                                                 const RgbPicture& source, std::string& problem);
 
 // Decodes the first page of `document` with the program's own decoder and measures it against
 // `source`, or gives nothing with `problem` telling why.

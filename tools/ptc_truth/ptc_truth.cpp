@@ -25,6 +25,7 @@ using vellumax::tools::TruthFigures;
 constexpr const char* kUsage =
     "usage: ptc_truth DOCUMENT SOURCE\n"
     "       ptc_truth --all TESTDATA\n"
+    "       ptc_truth --thumbnail DOCUMENT SOURCE\n"
     "\n"
     "Decodes the document's first page and compares it with SOURCE, the picture it was coded\n"
     "from (JPEG or 8-bit RGB TIFF, alpha ignored), pixel for pixel. It prints:\n"
@@ -44,7 +45,11 @@ constexpr const char* kUsage =
     "STEM.tif and prints one line each: RGB PSNR, R / G / B PSNR, the black median and its\n"
     "pixel count, the Y offset of the macroblocks darker than 32 and their count; then the range "
     "of the photographs (mdi/) and drawn figures (mdi-art/) and the\n"
-    "mean of all.\n";
+    "mean of all.\n"
+    "\n"
+    "--thumbnail sets the page's thumbnail, which the coder made from its own input and not from\n"
+    "the stream, against the source and against the decoded page, both shrunk to its size: the\n"
+    "mean Y offset of thumbnail - source and thumbnail - page in the same brightness groups.\n";
 
 void PrintPositions(const char* name, const PositionEnergy& energy) {
     const double mean = energy.Mean();
@@ -57,6 +62,16 @@ void PrintPositions(const char* name, const PositionEnergy& energy) {
         }
         std::printf("\n");
     }
+}
+
+void PrintGroups(const char* label, const vellumax::tools::BrightnessGroups& groups) {
+    std::printf("%s", label);
+    for (std::size_t group = 0; group < groups.size(); ++group) {
+        std::printf(" %d-%d %+.2f (%llu)", kBrightnessBounds[group],
+                    kBrightnessBounds[group + 1] - 1, groups[group].offset,
+                    static_cast<unsigned long long>(groups[group].blocks));
+    }
+    std::printf("\n");
 }
 
 void PrintFigures(const TruthFigures& figures) {
@@ -79,6 +94,20 @@ void PrintFigures(const TruthFigures& figures) {
     PrintPositions("Y", figures.luma);
     PrintPositions("Co", figures.co);
     PrintPositions("Cg", figures.cg);
+}
+
+bool MeasureThumbnail(const std::string& document, const std::string& source) {
+    std::string problem;
+    const auto picture = vellumax::tools::ReadPicture(source, problem);
+    const auto figures =
+        picture ? vellumax::tools::MeasureThumbnail(document, *picture, problem) : std::nullopt;
+    if (!figures) {
+        std::fprintf(stderr, "%s: %s\n", document.c_str(), problem.c_str());
+        return false;
+    }
+    PrintGroups("thumbnail - source, Y by the source's brightness:", figures->againstSource);
+    PrintGroups("thumbnail - page, Y by the source's brightness:  ", figures->againstPage);
+    return true;
 }
 
 std::optional<TruthFigures> Measure(const std::string& document, const std::string& source) {
@@ -170,6 +199,9 @@ bool MeasureAll(const std::filesystem::path& testdata) {
 int main(int argc, char* argv[]) {
     if (argc == 3 && std::strcmp(argv[1], "--all") == 0) {
         return MeasureAll(argv[2]) ? 0 : 1;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "--thumbnail") == 0) {
+        return MeasureThumbnail(argv[2], argv[3]) ? 0 : 1;
     }
     if (argc != 3 || argv[1][0] == '-') {
         std::fprintf(stderr, "%s", kUsage);
