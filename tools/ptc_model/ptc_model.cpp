@@ -13,8 +13,10 @@
 // decoder's own stages. One line per document: the edge ratio (Y, Co, Cg) of the resampled
 // picture, then of its decode, then the decode's PSNR against it.
 //
-// --pictures takes JPEG or RGB TIFF pictures instead, coded as they are: given a page's source,
-// what this codec at this step keeps of it, the mark a decoder of the real stream can reach.
+// --reach takes each document with the picture it was coded from and sets the decoded page beside
+// the source coded forward as it is (no resampling) and decoded again, both against the source:
+// PSNR of RGB, of Y, Co and Cg, and of the page's 8-pixel borders. The second is what coding at
+// this step keeps of the picture, the mark a decoder of the real stream can reach.
 //
 // --check decodes each document through the same whole-page stages and compares every byte with
 // the page decoder's output, which shows that the model decodes as the program does.
@@ -653,45 +655,91 @@ Picture ToDoubles(const vellumax::tools::RgbPicture& picture) {
     return {picture.width, picture.height, {picture.rgb.begin(), picture.rgb.end()}};
 }
 
-// The picture `path` stands for: a document's decoded page resampled by `scale`, or with
-// `asPicture` the picture itself as it is (a page's source, to see what the codec at this step
-// can keep of it).
-std::optional<Picture> ModelInput(const std::string& path, double scale, bool asPicture) {
-    if (asPicture) {
-        std::string problem;
-        const auto picture = vellumax::tools::ReadPicture(path, problem);
-        if (!picture) {
-            std::fprintf(stderr, "%s: %s\n", path.c_str(), problem.c_str());
-            return std::nullopt;
-        }
-        return ToDoubles(*picture);
-    }
-    Picture page;
-    if (!DecodePage(vellumax::tools::ColourStream(path), page)) {
-        std::fprintf(stderr, "%s: does not decode\n", path.c_str());
-        return std::nullopt;
-    }
-    return Resample(page, scale);
-}
-
-bool Model(const std::string& path, double scale, bool asPicture, const CodingChoice& choice) {
-    const auto input = ModelInput(path, scale, asPicture);
-    if (!input) {
-        return false;
-    }
-    const Picture& source = *input;
-    std::array<Plane<double>, 3> planes = ToPlanes(source);
+Picture CodeAndDecode(const Picture& picture, const CodingChoice& choice) {
+    std::array<Plane<double>, 3> planes = ToPlanes(picture);
     std::array<Plane<std::int32_t>, 3> decoded = {
         CodeAndDecode(planes[0], choice.step, choice.rounding),
         CodeAndDecode(planes[1], 2 * choice.step, choice.rounding),
         CodeAndDecode(planes[2], 2 * choice.step, choice.rounding)};
-    const Picture result = ToPicture(decoded, source.width, source.height);
+    return ToPicture(decoded, picture.width, picture.height);
+}
+
+bool Model(const std::string& path, double scale, const CodingChoice& choice) {
+    Picture page;
+    if (!DecodePage(vellumax::tools::ColourStream(path), page)) {
+        std::fprintf(stderr, "%s: does not decode\n", path.c_str());
+        return false;
+    }
+    const Picture source = Resample(page, scale);
+    const Picture result = CodeAndDecode(source, choice);
     const auto before = Figures(source);
     const auto after = Figures(result);
     const std::size_t slash = path.find_last_of('/');
     std::printf("%s %.2f %.2f %.2f  %.2f %.2f %.2f  %.2f dB\n",
                 path.substr(slash == std::string::npos ? 0 : slash + 1).c_str(), before[0],
                 before[1], before[2], after[0], after[1], after[2], Psnr(source, result));
+    return true;
+}
+
+// Columns [left, right) and rows [top, bottom) of a picture.
+struct Window {
+    std::uint32_t left, top, right, bottom;
+};
+
+// PSNR of `picture` against `truth` over `window`: of R, G and B together (channel -1), or of
+// Y = (R + 2G + B) / 4, Co = R − B or Cg = G − (R + B) / 2 (channel 0, 1, 2).
+double WindowPsnr(const Picture& picture, const Picture& truth, const Window& window, int channel) {
+    const auto value = [channel](const Picture& of, std::uint32_t x, std::uint32_t y, int c) {
+        const double red = of.at(x, y, 0), green = of.at(x, y, 1), blue = of.at(x, y, 2);
+        const std::array<double, 3> ycocg = {(red + 2 * green + blue) / 4, red - blue,
+                                             green - (red + blue) / 2};
+        return channel < 0 ? of.at(x, y, c) : ycocg[channel];
+    };
+    double squares = 0, count = 0;
+    for (std::uint32_t y = window.top; y < window.bottom; ++y) {
+        for (std::uint32_t x = window.left; x < window.right; ++x) {
+            for (int c = 0; c < (channel < 0 ? 3 : 1); ++c) {
+                const double difference = value(picture, x, y, c) - value(truth, x, y, c);
+                squares += difference * difference;
+                count += 1;
+            }
+        }
+    }
+    return 10 * std::log10(255.0 * 255.0 * count / squares);
+}
+
+void PrintReach(const char* label, const Picture& picture, const Picture& truth) {
+    const std::uint32_t width = truth.width, height = truth.height;
+    constexpr std::uint32_t kBorder = 8;
+    const Window page{0, 0, width, height};
+    std::printf("  %-22s %6.2f  %6.2f %6.2f %6.2f ", label, WindowPsnr(picture, truth, page, -1),
+                WindowPsnr(picture, truth, page, 0), WindowPsnr(picture, truth, page, 1),
+                WindowPsnr(picture, truth, page, 2));
+    for (const Window& border :
+         {Window{0, 0, kBorder, height}, Window{width - kBorder, 0, width, height},
+          Window{0, 0, width, kBorder}, Window{0, height - kBorder, width, height}}) {
+        std::printf(" %6.2f", WindowPsnr(picture, truth, border, -1));
+    }
+    std::printf("\n");
+}
+
+// A document's page and its source coded forward at `choice`, each against the source: what
+// the decoder makes of the real stream beside what coding at this step keeps of the picture.
+bool Reach(const std::string& document, const std::string& sourcePath, const CodingChoice& choice) {
+    std::string problem;
+    const auto source = vellumax::tools::ReadPicture(sourcePath, problem);
+    Picture page;
+    if (!source || !DecodePage(vellumax::tools::ColourStream(document), page) ||
+        page.width != source->width || page.height != source->height) {
+        std::fprintf(stderr, "%s: does not decode to a page the size of %s %s\n", document.c_str(),
+                     sourcePath.c_str(), problem.c_str());
+        return false;
+    }
+    const Picture truth = ToDoubles(*source);
+    const std::size_t slash = document.find_last_of('/');
+    std::printf("%s\n", document.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
+    PrintReach("decoded", page, truth);
+    PrintReach("source coded forward", CodeAndDecode(truth, choice), truth);
     return true;
 }
 
@@ -1379,7 +1427,7 @@ int main(int argc, char* argv[]) {
         return FitAll({argv + 2, argv + argc}) ? 0 : 1;
     }
     bool check = false;
-    bool asPicture = false;
+    bool reach = false;
     double scale = 0.77;
     CodingChoice choice;
     std::vector<std::string> documents;
@@ -1387,8 +1435,8 @@ int main(int argc, char* argv[]) {
         const bool valued = arg + 1 < argc;
         if (std::strcmp(argv[arg], "--check") == 0) {
             check = true;
-        } else if (std::strcmp(argv[arg], "--pictures") == 0) {
-            asPicture = true;
+        } else if (std::strcmp(argv[arg], "--reach") == 0) {
+            reach = true;
         } else if (std::strcmp(argv[arg], "--scale") == 0 && valued) {
             scale = std::atof(argv[++arg]);
         } else if (std::strcmp(argv[arg], "--step") == 0 && valued) {
@@ -1399,21 +1447,31 @@ int main(int argc, char* argv[]) {
             documents.emplace_back(argv[arg]);
         }
     }
-    if (documents.empty() || scale <= 0 || choice.step <= 0) {
+    if (documents.empty() || scale <= 0 || choice.step <= 0 || (reach && documents.size() % 2)) {
         std::fprintf(stderr,
                      "usage: ptc_model [--scale F] [--step S] [--rounding R] DOCUMENT...\n"
-                     "       ptc_model --pictures [--step S] [--rounding R] PICTURE...\n"
+                     "       ptc_model --reach [--step S] [--rounding R] DOCUMENT SOURCE"
+                     " [DOCUMENT SOURCE]...\n"
                      "       ptc_model --check DOCUMENT...\n"
                      "       ptc_model --agree DOCUMENT SOURCE [DOCUMENT SOURCE]...\n"
                      "       ptc_model --fit DOCUMENT SOURCE [DOCUMENT SOURCE]...\n");
         return 2;
     }
+    bool allDone = true;
+    if (reach) {
+        std::printf(
+            "document: PSNR against the source, RGB  Y Co Cg  the 8-pixel borders left"
+            " right top bottom (RGB)\n");
+        for (std::size_t at = 0; at + 1 < documents.size(); at += 2) {
+            allDone = Reach(documents[at], documents[at + 1], choice) && allDone;
+        }
+        return allDone ? 0 : 1;
+    }
     if (!check) {
         std::printf("document  source Y Co Cg  decoded Y Co Cg  PSNR\n");
     }
-    bool allDone = true;
     for (const std::string& document : documents) {
-        allDone = (check ? Check(document) : Model(document, scale, asPicture, choice)) && allDone;
+        allDone = (check ? Check(document) : Model(document, scale, choice)) && allDone;
     }
     return allDone ? 0 : 1;
 }
