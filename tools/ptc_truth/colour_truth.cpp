@@ -7,6 +7,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 
@@ -293,6 +294,31 @@ double PositionEnergy::Mean() const {
 
 namespace {
 
+// Decodes the page of `stream` row by row, handing each row with its number to `take`, when the
+// page has the size of `source`.
+bool DecodeAlongside(const Bytes& stream, const RgbPicture& source, std::string& problem,
+                     const std::function<void(std::uint32_t, const std::uint8_t*)>& take) {
+    const auto decoder = ptc::PageDecoder::Open(stream, problem);
+    if (!decoder) {
+        return false;
+    }
+    if (decoder->frame().width != source.width || decoder->frame().height != source.height) {
+        problem = "the page is " + std::to_string(decoder->frame().width) + " × " +
+                  std::to_string(decoder->frame().height) + ", its source " +
+                  std::to_string(source.width) + " × " + std::to_string(source.height);
+        return false;
+    }
+    std::vector<std::uint8_t> row(3 * std::size_t{source.width});
+    for (std::uint32_t y = 0; y < source.height; ++y) {
+        if (!decoder->ReadRow(row)) {
+            problem = decoder->problem();
+            return false;
+        }
+        take(y, row.data());
+    }
+    return true;
+}
+
 // The mean Y of each thumbnail pixel's area of a full-size picture.
 class Shrinker {
 public:
@@ -327,20 +353,18 @@ std::optional<ThumbnailFigures> MeasureThumbnail(const std::string& document,
                                                  const RgbPicture& source, std::string& problem) {
     const Bytes file = FileBytes(document);
     const auto thumbnail = ReadJpeg(FirstThumbnail(file), problem);
-    const auto decoder = ptc::PageDecoder::Open(FirstStrip(file), problem);
-    if (!thumbnail || !decoder) {
+    if (!thumbnail) {
         return std::nullopt;
     }
     Shrinker shrunkSource(source.width, source.height, *thumbnail);
     Shrinker shrunkPage(source.width, source.height, *thumbnail);
-    std::vector<std::uint8_t> row(3 * std::size_t{source.width});
-    for (std::uint32_t y = 0; y < source.height; ++y) {
-        if (!decoder->ReadRow(row)) {
-            problem = decoder->problem();
-            return std::nullopt;
-        }
-        shrunkSource.AddRow(y, source.Row(y));
-        shrunkPage.AddRow(y, row.data());
+    const bool decoded = DecodeAlongside(FirstStrip(file), source, problem,
+                                         [&](std::uint32_t y, const std::uint8_t* row) {
+                                             shrunkSource.AddRow(y, source.Row(y));
+                                             shrunkPage.AddRow(y, row);
+                                         });
+    if (!decoded) {
+        return std::nullopt;
     }
     ThumbnailFigures figures;
     for (std::size_t at = 0; at < thumbnail->rgb.size() / 3; ++at) {
@@ -366,26 +390,11 @@ BrightnessGroup Shadows(const TruthFigures& figures) {
 
 std::optional<TruthFigures> MeasureAgainstSource(const std::string& document,
                                                  const RgbPicture& source, std::string& problem) {
-    const auto decoder = ptc::PageDecoder::Open(ColourStream(document), problem);
-    if (!decoder) {
-        return std::nullopt;
-    }
-    if (decoder->frame().width != source.width || decoder->frame().height != source.height) {
-        problem = "the page is " + std::to_string(decoder->frame().width) + " × " +
-                  std::to_string(decoder->frame().height) + ", its source " +
-                  std::to_string(source.width) + " × " + std::to_string(source.height);
-        return std::nullopt;
-    }
     TruthMeter meter(source);
-    std::vector<std::uint8_t> row(3 * std::size_t{source.width});
-    for (std::uint32_t y = 0; y < source.height; ++y) {
-        if (!decoder->ReadRow(row)) {
-            problem = decoder->problem();
-            return std::nullopt;
-        }
-        meter.AddRow(y, row.data());
-    }
-    return meter.Figures();
+    const bool decoded = DecodeAlongside(
+        ColourStream(document), source, problem,
+        [&meter](std::uint32_t y, const std::uint8_t* row) { meter.AddRow(y, row); });
+    return decoded ? std::optional(meter.Figures()) : std::nullopt;
 }
 
 }  // namespace vellumax::tools
