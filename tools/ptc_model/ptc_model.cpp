@@ -1,6 +1,7 @@
 // The colour codec run forward: how much of the coding grid an encoder of this format leaves in
 // a picture that has none, at the step the documents are coded with.
 //   ptc_model [--scale F] [--step S] [--rounding R] DOCUMENT...
+//   ptc_model --reach [--step S] [--rounding R] DOCUMENT SOURCE [DOCUMENT SOURCE]...
 //   ptc_model --check DOCUMENT...
 //   ptc_model --agree DOCUMENT SOURCE [DOCUMENT SOURCE]...
 //   ptc_model --fit DOCUMENT SOURCE [DOCUMENT SOURCE]...
@@ -26,8 +27,10 @@
 // same forward stages make of it. Per document, channel and band (the DC, the second level's other
 // fifteen, the first level's subgroups): the slope of the stream's coefficient regressed on the
 // source's, their correlation, the share whose source coefficient rounds (step 480, chroma 960)
-// to the stream's value, and the share the stream codes as non-zero. Then each band's and each
-// place's spread over the documents. Only coefficients whose samples, with what the overlap
+// to the stream's value, the share the stream codes as non-zero, and how far the source lies
+// beyond the coded values (away from zero; the same for the rounded source beside it, which
+// tells an encoder that rounds towards zero from a picture's own spread). Then each band's and
+// each place's spread over the documents. Only coefficients whose samples, with what the overlap
 // filters take in, lie inside the page are counted. A coefficient the decoder puts in the wrong
 // place, with the wrong sign or scale, shows as a place whose slope or correlation falls away.
 //
