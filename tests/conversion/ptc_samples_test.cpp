@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "../../tools/common/colour_stream.h"
 #include "../../tools/edge_ratio/edge_ratio_meter.h"
 #include "conversion/ptc/ptc_decoder.h"
 #include "conversion/ptc/ptc_stream.h"
@@ -277,31 +278,11 @@ struct Sample {
     Bytes thumbnail;  // a baseline JPEG
 };
 
-std::uint32_t Read32(const Bytes& bytes, std::size_t at) {
-    return at + 4 <= bytes.size()
-               ? static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16) |
-                     static_cast<std::uint32_t>(bytes[at + 3]) << 24
-               : 0;
-}
-
-// The value of `tag` in the little-endian directory at `directory`, or 0.
-std::uint32_t TagValue(const Bytes& bytes, std::uint32_t directory, std::uint16_t tag) {
-    const std::uint32_t entries = Read32(bytes, directory) & 0xFFFF;
-    for (std::uint32_t entry = 0; entry < entries; ++entry) {
-        const std::size_t at = directory + 2 + 12 * std::size_t{entry};
-        if ((Read32(bytes, at) & 0xFFFF) == tag) {
-            return Read32(bytes, at + 8);
-        }
-    }
-    return 0;
-}
-
-Bytes Slice(const Bytes& bytes, std::uint32_t offset, std::uint32_t length) {
-    if (offset > bytes.size() || length > bytes.size() - offset) {
-        return {};
-    }
-    return Bytes(bytes.begin() + offset, bytes.begin() + offset + length);
-}
+using tools::FirstStrip;
+using tools::FirstThumbnail;
+using tools::ReadLittle;
+using tools::Slice;
+using tools::TagValue;
 
 std::optional<Sample> LoadSample(const QString& path) {
     QFile file(path);
@@ -311,12 +292,8 @@ std::optional<Sample> LoadSample(const QString& path) {
     const QByteArray all = file.readAll();
     Sample sample;
     sample.file.assign(all.begin(), all.end());
-    const std::uint32_t page = Read32(sample.file, 4);
-    sample.stream =
-        Slice(sample.file, TagValue(sample.file, page, 273), TagValue(sample.file, page, 279));
-    const std::uint32_t thumbnail = TagValue(sample.file, page, 330);
-    sample.thumbnail = Slice(sample.file, TagValue(sample.file, thumbnail, 513),
-                             TagValue(sample.file, thumbnail, 514));
+    sample.stream = FirstStrip(sample.file);
+    sample.thumbnail = FirstThumbnail(sample.file);
     return sample;
 }
 
@@ -708,7 +685,7 @@ TEST_P(Samples, TruncatedOrFlippedStreamsFailWithoutCrashing) {
     QTemporaryDir folder;
     const QString source = folder.filePath("page.mdi");
     const QString target = folder.filePath("page.tif");
-    const std::uint32_t strip = TagValue(sample_.file, Read32(sample_.file, 4), 273);
+    const std::uint32_t strip = TagValue(sample_.file, ReadLittle(sample_.file, 4, 4), 273);
     const auto convert = [&](const Bytes& bytes) {
         QFile file(source);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -767,12 +744,12 @@ std::vector<Bytes> PageStreams(const Bytes& file) {
     std::vector<Bytes> streams;
     // A damaged chain of directories could loop; no sample comes near this many pages.
     constexpr int kMaxPages = 64;
-    std::uint32_t page = Read32(file, 4);
+    std::uint32_t page = ReadLittle(file, 4, 4);
     for (int count = 0; page != 0 && count < kMaxPages; ++count) {
-        if ((TagValue(file, page, 259) & 0xFFFF) == 34720) {
+        if (TagValue(file, page, 259) == 34720) {
             streams.push_back(Slice(file, TagValue(file, page, 273), TagValue(file, page, 279)));
         }
-        page = Read32(file, page + 2 + 12 * std::size_t{Read32(file, page) & 0xFFFF});
+        page = ReadLittle(file, page + 2 + 12 * std::size_t{ReadLittle(file, page, 2)}, 4);
     }
     return streams;
 }
